@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tallowcrest {
+
+class IMediaPlayer;
+class IMessageBox;
+class IPrompt;
+class ISettingsStore;
+class ISocket;
+class ITrackList;
+class RequestDispatcher;
+
+// The main window's run-time state and its handlers, free of widgets: the
+// window hosts the components and forwards their events here.
+class ServerController {
+public:
+    struct Components {
+        ISettingsStore& settings;
+        ITrackList& lstFiles;
+        IMessageBox& messageBox;
+        IPrompt& prompt;
+        ISocket& winsock;
+        IMediaPlayer& media;
+        std::function<void(const std::string&)> setCaption;
+    };
+
+    explicit ServerController(Components components);
+    ~ServerController();
+
+    // Reads the settings, fills the track list and starts listening.
+    void Form_Load();
+    void cmdDir_Click();
+    void cmdPort_Click();
+
+    void Winsock_ConnectionRequest(int32_t requestId);
+    void Winsock_DataArrival();
+    void Winsock_Close();
+    void Winsock_Error(int number, const std::string& description);
+
+    const std::string& MediaFolder() const { return mediaFolder_; }
+    bool ShuffleOn() const { return shuffleOn_; }
+    void SetShuffleOn(bool on) { shuffleOn_ = on; }
+
+private:
+    Components parts_;
+    std::string mediaFolder_;
+    bool shuffleOn_ = false;
+    std::unique_ptr<RequestDispatcher> dispatcher_;
+};
+
+}  // namespace tallowcrest

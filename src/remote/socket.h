@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tallowcrest {
+
+// What the server needs of its one TCP socket: it first listens, then carries
+// the one accepted connection. Events (connection request, data arrival,
+// close, error) are delivered to the host by the concrete component.
+class ISocket {
+public:
+    enum StateValue : int {
+        Closed = 0,
+        Listening = 2,
+        ConnectionPending = 3,
+        Connected = 7,
+        Closing = 8,
+        Error = 9,
+    };
+
+    virtual ~ISocket() = default;
+    virtual void SetLocalPort(int32_t port) = 0;
+    // Throws std::runtime_error (with the reason) when listening cannot start.
+    virtual void Listen() = 0;
+    // Takes on the pending connection with that id; throws when it is gone.
+    virtual void Accept(int32_t requestId) = 0;
+    // Closes whether listening or connected.
+    virtual void Close() = 0;
+    // Every byte received and not yet read; removes them from the buffer.
+    virtual std::string GetData() = 0;
+    // Queues the bytes unchanged and starts pushing them to the peer at once.
+    // Throws std::runtime_error when there is no connection to send on.
+    virtual void SendData(std::string_view bytes) = 0;
+    virtual int State() const = 0;
+    // Holds the calling thread for ms milliseconds, handling no events, while
+    // still pushing bytes already queued to the peer.
+    virtual void Hold(int ms) = 0;
+};
+
+}  // namespace tallowcrest
