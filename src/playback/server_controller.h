@@ -13,6 +13,7 @@ class IPrompt;
 class ISettingsStore;
 class ISocket;
 class ITrackList;
+class ConnectionLifecycle;
 class RequestDispatcher;
 
 // The main window's run-time state and its handlers, free of widgets: the
@@ -27,6 +28,8 @@ public:
         ISocket& winsock;
         IMediaPlayer& media;
         std::function<void(const std::string&)> setCaption;
+        // Where a list request writes its file; empty for the usual place.
+        std::function<std::string()> trackListFile = {};
     };
 
     explicit ServerController(Components components);
@@ -50,7 +53,12 @@ private:
     Components parts_;
     std::string mediaFolder_;
     bool shuffleOn_ = false;
+    std::unique_ptr<ConnectionLifecycle> lifecycle_;
     std::unique_ptr<RequestDispatcher> dispatcher_;
+    // A request that waits in a modal prompt lets events in; blocks that
+    // arrive meanwhile are handled after it, never inside it.
+    bool handlingRequest_ = false;
+    bool dataWaiting_ = false;
 };
 
 }  // namespace tallowcrest

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "playback/settings_store.h"
+
+namespace tallowcrest {
+
+// The per-user settings file: $XDG_CONFIG_HOME/<app>/<app>.conf (usually
+// ~/.config/TallowcrestServer/TallowcrestServer.conf), INI format, one
+// [section] per section. QSettings matches keys case-sensitively on Linux, so
+// keys are folded here: reading finds a key in any letter case, and saving
+// replaces every case variant of it.
+class QtSettingsStore : public ISettingsStore {
+public:
+    std::string Read(const std::string& app, const std::string& section,
+                     const std::string& key, const std::string& defaultValue) override;
+    void Save(const std::string& app, const std::string& section,
+              const std::string& key, const std::string& value) override;
+};
+
+}  // namespace tallowcrest

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace tallowcrest {
+
+class ISocket;
+
+// Where the track list is written while a client's list request runs: a
+// private per-user folder (the runtime folder, else the cache folder), never a
+// fixed name in a folder that other users can write. Throws std::system_error
+// when no such folder can be had.
+std::string TrackListFilePath();
+
+// Empties TrackListBuffer, scans folder into it and writes it to file,
+// replacing any earlier content. The folder gets its trailing separator here.
+void WriteTrackList(std::string folder, const std::string& file);
+
+// Sends "START", the file in pieces of 2048 bytes (the last one shorter),
+// "END", then holds the thread for 200 ms.
+void SendTrackList(const std::string& file, ISocket& winsock);
+
+}  // namespace tallowcrest
