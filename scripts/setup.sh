@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12 (as root, only the
+# packages that are missing), then configures and builds in ./build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  # toolchain
+  g++ make cmake git python3 pkg-config ca-certificates
+  # libraries
+  qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins libgl-dev libgtest-dev
+  # MP3 decoding for the player
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  # tests: MP3 generation, a real X desktop, screenshots
+  lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages need root: run this as root (or install them with sudo apt-get install ${missing[*]})." >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
