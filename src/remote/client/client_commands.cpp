@@ -1,0 +1,188 @@
+#include "client_commands.h"
+
+#include "remote_connection.h"
+#include "reply_parsing.h"
+
+#include <QDeadlineTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace tallowcrest {
+
+namespace {
+
+// The server pauses 200 ms after "END", so half of that without a byte
+// confirms that an "END" really closed the list.
+constexpr int kListQuietMs = 100;
+// How long play, stop and pause wait for a "CODE_12" before taking silence as success.
+constexpr int kNoLoadedTrackWaitMs = 300;
+// Time for the server to read a request that has no reply before we hang up.
+constexpr int kLingerMs = 100;
+// Pieces of one notification arriving apart are joined within this gap.
+constexpr int kNotificationGapMs = 20;
+constexpr int kWatchPollMs = 100;
+
+volatile std::sig_atomic_t g_watchStopRequested = 0;
+
+void writeOut(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void writeLine(const QByteArray& line)
+{
+    writeOut(line + '\n');
+}
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "tallowcrest-remote: %s\n", message.toLocal8Bit().constData());
+    return ExitFailed;
+}
+
+QString noAnswer(const RemoteConnection& connection, const ClientOptions& options)
+{
+    if (connection.isClosed())
+        return QStringLiteral("%1 closed the connection before answering").arg(connection.address());
+    return QStringLiteral("no answer from %1 within %2 s")
+        .arg(connection.address(), QString::fromLocal8Bit(options.timeoutText));
+}
+
+int runList(RemoteConnection& connection, const ClientOptions& options)
+{
+    if (!connection.send(requestBytes(options)))
+        return fail(connection.errorMessage());
+    TrackListReply reply;
+    // The timeout bounds each wait for more bytes, not the whole transfer: the
+    // server scans the folder first, and a large list takes a while to arrive.
+    while (true) {
+        const QByteArray bytes = connection.waitForBytes(options.timeoutMs);
+        if (bytes.isEmpty()) {
+            if (reply.hasStarted() && connection.isClosed())
+                return fail(QStringLiteral("%1 closed the connection before the track list was complete")
+                                .arg(connection.address()));
+            if (reply.hasStarted())
+                return fail(QStringLiteral("the track list from %1 stopped arriving for %2 s")
+                                .arg(connection.address(), QString::fromLocal8Bit(options.timeoutText)));
+            return fail(noAnswer(connection, options));
+        }
+        reply.append(bytes);
+        while (reply.mayBeComplete()) {
+            const QByteArray more = connection.waitForBytes(kListQuietMs);
+            if (more.isEmpty()) {
+                QByteArray out;
+                for (const QByteArray& path : reply.paths())
+                    out += path + '\n';
+                writeOut(out);
+                return ExitOk;
+            }
+            reply.append(more);
+        }
+    }
+}
+
+int runOpen(RemoteConnection& connection, const ClientOptions& options)
+{
+    if (!connection.send(requestBytes(options)))
+        return fail(connection.errorMessage());
+    const QDeadlineTimer deadline(options.timeoutMs);
+    QByteArray block;
+    OpenReply reply{OpenReply::Unrecognised, {}};
+    while (reply.kind == OpenReply::Unrecognised) {
+        const QByteArray bytes = connection.waitForBytes(int(deadline.remainingTime()));
+        if (bytes.isEmpty())
+            return fail(noAnswer(connection, options));
+        block += bytes;
+        reply = parseOpenReply(block, options.argument);
+    }
+    // A title may come in more than one piece.
+    block += connection.readUntilQuiet(kNotificationGapMs * 2);
+    reply = parseOpenReply(block, options.argument);
+    connection.close();
+    if (reply.kind == OpenReply::NotFound) {
+        writeLine("not found: " + options.argument);
+        return ExitServerSaidNo;
+    }
+    writeLine("opened: " + reply.title);
+    return ExitOk;
+}
+
+int runTransport(RemoteConnection& connection, const ClientOptions& options)
+{
+    if (!connection.send(requestBytes(options)))
+        return fail(connection.errorMessage());
+    const QDeadlineTimer deadline(kNoLoadedTrackWaitMs);
+    QByteArray block;
+    while (!deadline.hasExpired() && !connection.isClosed()) {
+        block += connection.waitForBytes(int(deadline.remainingTime()));
+        for (const Notification& notification : splitNotifications(block)) {
+            if (notification.kind == Notification::Ended) {
+                connection.close();
+                writeLine("no track loaded");
+                return ExitServerSaidNo;
+            }
+        }
+    }
+    connection.close();
+    writeLine("ok");
+    return ExitOk;
+}
+
+int runWithoutReply(RemoteConnection& connection, const ClientOptions& options)
+{
+    if (!connection.send(requestBytes(options)))
+        return fail(connection.errorMessage());
+    connection.readUntilQuiet(kLingerMs);
+    connection.close();
+    writeLine("ok");
+    return ExitOk;
+}
+
+int runWatch(RemoteConnection& connection)
+{
+    while (!g_watchStopRequested) {
+        QByteArray block = connection.waitForBytes(kWatchPollMs);
+        if (block.isEmpty()) {
+            if (connection.isClosed())
+                break;
+            continue;
+        }
+        block += connection.readUntilQuiet(kNotificationGapMs);
+        for (const Notification& notification : splitNotifications(block))
+            writeLine(describeNotification(notification));
+    }
+    connection.close();
+    return ExitOk;
+}
+
+}  // namespace
+
+void requestWatchStop()
+{
+    g_watchStopRequested = 1;
+}
+
+int runClientCommand(const ClientOptions& options)
+{
+    RemoteConnection connection(options);
+    if (!connection.connectToServer())
+        return fail(connection.errorMessage());
+
+    switch (options.command) {
+    case ClientCommand::List: return runList(connection, options);
+    case ClientCommand::Open: return runOpen(connection, options);
+    case ClientCommand::Play:
+    case ClientCommand::Stop:
+    case ClientCommand::Pause: return runTransport(connection, options);
+    case ClientCommand::Louder:
+    case ClientCommand::Quieter:
+    case ClientCommand::Shuffle: return runWithoutReply(connection, options);
+    case ClientCommand::Watch: return runWatch(connection);
+    case ClientCommand::Help: break;
+    }
+    return ExitUsage;
+}
+
+}  // namespace tallowcrest

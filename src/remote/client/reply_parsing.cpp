@@ -1,0 +1,135 @@
+#include "reply_parsing.h"
+
+namespace tallowcrest {
+
+namespace {
+
+constexpr QByteArrayView kStart = "START";
+constexpr QByteArrayView kEnd = "END";
+constexpr QByteArrayView kLineEnd = "\r\n";
+constexpr QByteArrayView kCodePrefix = "CODE_1";
+constexpr QByteArrayView kStarted = "CODE_11";
+constexpr QByteArrayView kEnded = "CODE_12";
+constexpr QByteArrayView kShuffleOn = "CODE_13True";
+constexpr QByteArrayView kShuffleOff = "CODE_13False";
+
+qsizetype nextCodeFrom(QByteArrayView block, qsizetype from)
+{
+    const qsizetype found = block.indexOf(kCodePrefix, from);
+    return found < 0 ? block.size() : found;
+}
+
+}  // namespace
+
+void TrackListReply::append(QByteArrayView bytes)
+{
+    m_buffer.append(bytes);
+    if (m_bodyStart < 0) {
+        const qsizetype start = m_buffer.indexOf(kStart);
+        if (start >= 0) {
+            m_buffer.remove(0, start);
+            m_bodyStart = kStart.size();
+        }
+    }
+}
+
+bool TrackListReply::mayBeComplete() const
+{
+    if (m_bodyStart < 0)
+        return false;
+    const QByteArrayView body = QByteArrayView(m_buffer).sliced(m_bodyStart);
+    if (body == kEnd)
+        return true;
+    return body.endsWith("\r\nEND");
+}
+
+QList<QByteArray> TrackListReply::paths() const
+{
+    QList<QByteArray> result;
+    if (!mayBeComplete())
+        return result;
+    const QByteArrayView body = QByteArrayView(m_buffer).sliced(m_bodyStart).chopped(kEnd.size());
+    qsizetype lineStart = 0;
+    while (lineStart < body.size()) {
+        const qsizetype lineEnd = body.indexOf(kLineEnd, lineStart);
+        // mayBeComplete() guarantees the body ends with CR LF, so there is always one.
+        result.append(body.sliced(lineStart, lineEnd - lineStart).toByteArray());
+        lineStart = lineEnd + kLineEnd.size();
+    }
+    return result;
+}
+
+QList<Notification> splitNotifications(QByteArrayView block)
+{
+    QList<Notification> result;
+    qsizetype at = 0;
+    while (at < block.size()) {
+        const QByteArrayView rest = block.sliced(at);
+        if (rest.startsWith(kStarted)) {
+            const qsizetype titleStart = at + kStarted.size();
+            const qsizetype titleEnd = nextCodeFrom(block, titleStart);
+            result.append(Notification{Notification::Started, block.sliced(titleStart, titleEnd - titleStart).toByteArray()});
+            at = titleEnd;
+        } else if (rest.startsWith(kEnded)) {
+            result.append(Notification{Notification::Ended, {}});
+            at += kEnded.size();
+        } else if (rest.startsWith(kShuffleOn)) {
+            result.append(Notification{Notification::ShuffleOn, {}});
+            at += kShuffleOn.size();
+        } else if (rest.startsWith(kShuffleOff)) {
+            result.append(Notification{Notification::ShuffleOff, {}});
+            at += kShuffleOff.size();
+        } else {
+            const qsizetype unknownEnd = nextCodeFrom(block, at + 1);
+            result.append(Notification{Notification::Unknown, block.sliced(at, unknownEnd - at).toByteArray()});
+            at = unknownEnd;
+        }
+    }
+    return result;
+}
+
+QByteArray describeNotification(const Notification& notification)
+{
+    switch (notification.kind) {
+    case Notification::Started: return "started: " + notification.text;
+    case Notification::Ended: return "ended";
+    case Notification::ShuffleOn: return "shuffle: on";
+    case Notification::ShuffleOff: return "shuffle: off";
+    case Notification::Unknown: break;
+    }
+    QByteArray shown = "unknown: ";
+    for (const char byte : notification.text) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x20 || value == 0x7f)
+            shown += "\\x" + QByteArray::number(value, 16).rightJustified(2, '0');
+        else
+            shown += byte;
+    }
+    return shown;
+}
+
+QByteArray trackTitleOf(QByteArrayView path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArrayView name = slash < 0 ? path : path.sliced(slash + 1);
+    return name.size() < 4 ? QByteArray() : name.chopped(4).toByteArray();
+}
+
+OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path)
+{
+    const QByteArray expected = kStarted.toByteArray() + trackTitleOf(path);
+    if (block.startsWith(expected) && !trackTitleOf(path).isEmpty()) {
+        const QByteArrayView after = block.sliced(expected.size());
+        if (after.isEmpty() || after.startsWith(kCodePrefix))
+            return {OpenReply::Opened, trackTitleOf(path)};
+    }
+    for (const Notification& notification : splitNotifications(block)) {
+        if (notification.kind == Notification::Started)
+            return {OpenReply::Opened, notification.text};
+        if (notification.kind == Notification::Ended)
+            return {OpenReply::NotFound, {}};
+    }
+    return {OpenReply::Unrecognised, {}};
+}
+
+}  // namespace tallowcrest
