@@ -1,0 +1,79 @@
+#pragma once
+
+#include "playback/media_player.h"
+
+#include <QAudioOutput>
+#include <QFile>
+#include <QMediaPlayer>
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+namespace tallowcrest {
+
+// The media player on Qt Multimedia. Opening a file starts it playing; when it
+// has played to its end, endOfStream() is emitted once. Stop(), Pause() and
+// opening another file never emit it.
+class QtMediaPlayer : public QObject, public IMediaPlayer {
+    Q_OBJECT
+
+public:
+    // Level a new player starts with: 6 dB below full, so that the first
+    // request to raise the volume has room to act.
+    static constexpr int kStartingVolume = -600;
+
+    explicit QtMediaPlayer(QObject* parent = nullptr);
+    ~QtMediaPlayer() override;
+
+    // Makes Qt use its GStreamer backend unless QT_MEDIA_BACKEND is already
+    // set. Call before the first QMediaPlayer exists (before QApplication).
+    static void SelectBackend();
+
+    void Open(const std::string& path) override;
+    void Play() override;
+    void Stop() override;
+    void Pause() override;
+    std::string FileName() const override;
+    int Volume() const override;
+    void SetVolume(int level) override;
+
+    qint64 position() const;
+    qint64 duration() const;
+    void setPosition(qint64 ms);
+    QMediaPlayer::PlaybackState playbackState() const;
+    QMediaPlayer* qtPlayer() { return &m_player; }
+
+    // Linear amplitude for a level in hundredths of a decibel; kSilent is 0.
+    static float GainForLevel(int level);
+
+signals:
+    void endOfStream();
+    // A file was opened successfully (FileName() names it now).
+    void opened();
+    // The opened file could not be played (not decodable, vanished, ...).
+    // endOfStream() does not follow.
+    void playbackFailed(const QString& message);
+    void positionChanged(qint64 ms);
+    void durationChanged(qint64 ms);
+    void playbackStateChanged(QMediaPlayer::PlaybackState state);
+
+private:
+    void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+
+    std::string m_fileName;
+    int m_volume = kStartingVolume;
+    // Set while the current file is playing towards its end; the end counts
+    // only then, so a stop or a new file never looks like one.
+    bool m_awaitingEnd = false;
+    // Changes on every Open and Stop, so an end noticed just before one of
+    // them is not reported after it.
+    quint64 m_generation = 0;
+    // Source for file names that are not valid UTF-8; declared before the
+    // player so the player lets go of it first.
+    std::unique_ptr<QFile> m_sourceFile;
+    QAudioOutput m_audioOutput;
+    QMediaPlayer m_player;
+};
+
+}  // namespace tallowcrest
