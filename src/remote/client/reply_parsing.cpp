@@ -123,7 +123,12 @@ OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path)
         if (after.isEmpty() || after.startsWith(kCodePrefix))
             return {OpenReply::Opened, trackTitleOf(path)};
     }
-    for (const Notification& notification : splitNotifications(block)) {
+    const QList<Notification> notifications = splitNotifications(block);
+    for (const Notification& notification : notifications) {
+        if (notification.kind == Notification::Started && notification.text == trackTitleOf(path))
+            return {OpenReply::Opened, notification.text};
+    }
+    for (const Notification& notification : notifications) {
         if (notification.kind == Notification::Started)
             return {OpenReply::Opened, notification.text};
         if (notification.kind == Notification::Ended)

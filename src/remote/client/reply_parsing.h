@@ -55,7 +55,8 @@ struct OpenReply {
 
 // Reads the answer to "01"+path from the bytes collected after sending it.
 // "CODE_11" followed by the path's own title is taken whole even if the title
-// contains "CODE_1"; otherwise the first CODE_11 or CODE_12 decides.
+// contains "CODE_1", and wins over a notification joined to it; otherwise the
+// first CODE_11 or CODE_12 decides.
 OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path);
 
 }  // namespace tallowcrest
