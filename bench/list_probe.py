@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Times one track-list request against a running Tallowcrest server.
+
+Connects (retrying while the server is still busy with the previous client),
+then measures from sending "00" to the arrival of the last byte of the reply.
+The reply has no length: it counts as complete when the bytes after "START"
+are "END" or end with CR LF "END" and nothing more arrives for 100 ms; the
+quiet time is not part of the measured time.
+
+usage: list_probe.py --port P [--host H] [--paths FILE]
+prints: SECONDS BYTES PATHS
+"""
+import argparse
+import socket
+import sys
+import time
+
+QUIET_SECONDS = 0.1
+
+
+def connect(host: str, port: int, wait_seconds: float) -> socket.socket:
+    deadline = time.monotonic() + wait_seconds
+    while True:
+        try:
+            return socket.create_connection((host, port), timeout=5)
+        except OSError as error:
+            if time.monotonic() > deadline:
+                raise SystemExit(f"list_probe: cannot connect to {host}:{port}: {error}")
+            time.sleep(0.05)
+
+
+def looks_complete(reply: bytearray) -> bool:
+    return reply == b"STARTEND" or (reply.startswith(b"START") and reply.endswith(b"\r\nEND"))
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--paths", help="write the received paths here, one per line")
+    parser.add_argument("--timeout", type=float, default=300, help="longest wait for the next bytes")
+    args = parser.parse_args()
+
+    sock = connect(args.host, args.port, args.timeout)
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    reply = bytearray()
+    sock.settimeout(args.timeout)
+    sent = time.perf_counter()
+    sock.sendall(b"00")
+    last_byte = sent
+    while True:
+        try:
+            chunk = sock.recv(1 << 20)
+        except socket.timeout:
+            if looks_complete(reply):
+                break
+            raise SystemExit(f"list_probe: no bytes for {args.timeout} s after {len(reply)} bytes")
+        if not chunk:
+            if looks_complete(reply):
+                break
+            raise SystemExit(f"list_probe: connection closed after {len(reply)} bytes")
+        reply += chunk
+        last_byte = time.perf_counter()
+        sock.settimeout(QUIET_SECONDS if looks_complete(reply) else args.timeout)
+    sock.close()
+
+    body = bytes(reply[len(b"START"):-len(b"END")])
+    paths = body.split(b"\r\n")[:-1] if body else []
+    if args.paths:
+        with open(args.paths, "wb") as out:
+            out.write(b"".join(path + b"\n" for path in paths))
+    print(f"{last_byte - sent:.6f} {len(reply)} {len(paths)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
