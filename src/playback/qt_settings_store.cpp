@@ -13,7 +13,7 @@ QString q(const std::string& text) { return QString::fromStdString(text); }
 class SectionStore {
 public:
     SectionStore(const std::string& app, const std::string& section)
-        : settings_(QSettings::IniFormat, QSettings::UserScope, q(app), q(app))
+        : settings_(QSettings::UserScope, q(app), q(app))
     {
         settings_.beginGroup(q(section));
     }

@@ -4,8 +4,8 @@
 
 namespace tallowcrest {
 
-// The per-user settings file: $XDG_CONFIG_HOME/<app>/<app>.conf (usually
-// ~/.config/TallowcrestServer/TallowcrestServer.conf), INI format, one
+// The per-user settings file, in INI form: $XDG_CONFIG_HOME/<app>/<app>.conf (usually
+// ~/.config/TallowcrestServer/TallowcrestServer.conf), one
 // [section] per section. QSettings matches keys case-sensitively on Linux, so
 // keys are folded here: reading finds a key in any letter case, and saving
 // replaces every case variant of it.

@@ -10,7 +10,7 @@ namespace tallowcrest::testing {
 // as it lives, so tests read and write a real settings file of their own.
 class IsolatedSettings {
 public:
-    IsolatedSettings() { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path()); }
+    IsolatedSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path()); }
 
     // The file the server's settings live in.
     QString FilePath() const { return dir_.path() + "/TallowcrestServer/TallowcrestServer.conf"; }
