@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +30,16 @@ void MakeFolder(const std::string& path)
 void MakeLink(const std::string& target, const std::string& path)
 {
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path << ": " << std::strerror(errno);
+}
+
+void RemoveContents(const std::string& folder)
+{
+    auto remove = [](const char* path, const struct stat*, int, FTW* walk) {
+        if (walk->level > 0)
+            ::remove(path);
+        return 0;
+    };
+    ::nftw(folder.c_str(), remove, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 ScopedWorkingFolder::ScopedWorkingFolder(const std::string& folder)

@@ -12,6 +12,10 @@ void MakeFile(const std::string& path);
 void MakeFolder(const std::string& path);
 void MakeLink(const std::string& target, const std::string& path);
 
+// Removes everything inside `folder` by the raw bytes of its names, which
+// QTemporaryDir cannot do for names that are not valid in the locale.
+void RemoveContents(const std::string& folder);
+
 // Runs the rest of a scope in another working folder, for relative paths.
 class ScopedWorkingFolder {
 public:

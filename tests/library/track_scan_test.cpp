@@ -4,11 +4,13 @@
 
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@ protected:
         ASSERT_TRUE(temp_.isValid());
         root_ = temp_.path().toStdString() + "/";
     }
+    void TearDown() override { testing::RemoveContents(root_); }
 
     Lines Scan(const std::string& folder)
     {
@@ -198,6 +201,22 @@ TEST_F(ScanFolderTest, CycleIsCutAtTheRepeatNotBefore)
     EXPECT_EQ(Sorted(Scan(root_ + "A/")), Sorted({root_ + "A/a.mp3", root_ + "A/toB/b.mp3"}));
 }
 
+TEST_F(ScanFolderTest, PlainFolderLeadingBackIntoALinkedAncestorIsCut)
+{
+    // Through the link "shortcut" the walk reaches Y, then X through "back";
+    // X's real sub-folder Y is then an ancestor again and must not be
+    // walked a second time.
+    MakeFolder(root_ + "X");
+    MakeFile(root_ + "X/x.mp3");
+    MakeFolder(root_ + "X/Y");
+    MakeFile(root_ + "X/Y/y.mp3");
+    MakeLink("..", root_ + "X/Y/back");
+    MakeLink("X/Y", root_ + "shortcut");
+
+    EXPECT_EQ(Sorted(Scan(root_)), Sorted({root_ + "X/x.mp3", root_ + "X/Y/y.mp3", root_ + "shortcut/y.mp3",
+                                           root_ + "shortcut/back/x.mp3"}));
+}
+
 TEST_F(ScanFolderTest, LinksAreFollowedAndTwoLinksToOneFolderListItTwice)
 {
     MakeFolder(root_ + "real");
@@ -235,6 +254,71 @@ TEST_F(ScanFolderTest, NamesThatAreNotUtf8TravelByteForByte)
     std::string buffer;
     ScanFolder(root_, buffer);
     EXPECT_EQ(buffer, root_ + latin1Folder + "/" + latin1Name + "\r\n");
+}
+
+// Builds a chain of folders relative to each other, so that the whole path
+// is longer than the kernel takes in one piece.
+class DeepChain {
+public:
+    DeepChain(const std::string& top, int depth, const std::string& name) : name_(name), depth_(depth)
+    {
+        int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < depth && fd >= 0; ++level) {
+            EXPECT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = child;
+        }
+        EXPECT_GE(fd, 0);
+        bottom_ = fd;
+    }
+
+    void AddFile(const std::string& file)
+    {
+        const int fd = ::openat(bottom_, file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        EXPECT_GE(fd, 0);
+        ::close(fd);
+        files_.push_back(file);
+    }
+
+    // Qt removes temporary folders by whole paths, which fail here.
+    ~DeepChain()
+    {
+        for (const std::string& file : files_)
+            ::unlinkat(bottom_, file.c_str(), 0);
+        int fd = bottom_;
+        for (int level = 0; level < depth_ && fd >= 0; ++level) {
+            const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = parent;
+            if (fd >= 0)
+                ::unlinkat(fd, name_.c_str(), AT_REMOVEDIR);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+private:
+    std::string name_;
+    int depth_;
+    int bottom_ = -1;
+    std::vector<std::string> files_;
+};
+
+TEST_F(ScanFolderTest, PathsLongerThanTheKernelLimitAreStillWalked)
+{
+    const std::string name(200, 'd');
+    const int depth = 30;
+    MakeFile(root_ + "top.mp3");
+    DeepChain chain(root_, depth, name);
+    chain.AddFile("deep.mp3");
+
+    std::string deepFolder = root_;
+    for (int level = 0; level < depth; ++level)
+        deepFolder += name + "/";
+    ASSERT_GT(deepFolder.size(), std::size_t{PATH_MAX});
+
+    EXPECT_EQ(Sorted(Scan(root_)), Sorted({root_ + "top.mp3", deepFolder + "deep.mp3"}));
 }
 
 // The walk is run in a child process that gives up root, because root reads
