@@ -75,6 +75,13 @@ expect_out() {  # expected description
     [[ $OUT == "$1" ]] || fail "$2: got '$OUT', expected '$1'"
 }
 
+# Sets status to the exit status of a spawned process, waiting at most 5 s.
+wait_exit_status() {
+    e2e_wait_for 5 "process $1 ends" bash -c "! kill -0 $1 2>/dev/null || grep -q '^State:.*Z' /proc/$1/status"
+    wait "$1"
+    status=$?
+}
+
 # Raw connection through /dev/tcp on file descriptor 3.
 raw_open() {
     wait_listening
@@ -115,7 +122,13 @@ step "list with raw bytes"
 raw_open
 raw_exchange "00" 2 "$WORK/list.bin"
 raw_close
-expect_bytes "$WORK/list.bin" "START$(while IFS= read -r path; do printf '%s\r\n' "$path"; done <<<"$LIST")END" "raw 00"
+{
+    printf 'START'
+    while IFS= read -r path; do printf '%s\r\n' "$path"; done <<<"$LIST"
+    printf 'END'
+} >"$WORK/list.expected"
+cmp -s "$WORK/list.bin" "$WORK/list.expected" ||
+    fail "raw 00: got bytes [$(od -c "$WORK/list.bin" | head -c 600)]"
 
 # --- nothing loaded yet --------------------------------------------------------
 
@@ -189,7 +202,7 @@ grep -q "cannot connect to 127.0.0.1:$PORT: Connection refused" "$WORK/refused.e
 [[ ! -s $WORK/refused.out ]] || fail "second client printed something on stdout"
 e2e_running "$WATCH_PID" || fail "the first client was disturbed: $(cat "$WORK/watch1.log")"
 kill -TERM "$WATCH_PID"
-status=$(e2e_wait_exit "$WATCH_PID" 5)
+wait_exit_status "$WATCH_PID"
 [[ $status == 0 ]] || fail "watch ended with $status on SIGTERM"
 
 step "the next client is accepted after the first has left"
@@ -217,7 +230,7 @@ done
 grep -qx "ended" "$WORK/watch2.log" ||
     fail "watch printed no 'ended' within 15 s: [$(cat "$WORK/watch2.log")]"
 kill -INT "$WATCH_PID"
-status=$(e2e_wait_exit "$WATCH_PID" 5)
+wait_exit_status "$WATCH_PID"
 [[ $status == 0 ]] || fail "watch ended with $status on SIGINT"
 
 kill -0 "$SERVER_PID" 2>/dev/null || fail "server is no longer running"
