@@ -232,6 +232,27 @@ TEST_F(QtMediaPlayerTest, NamesThatAreNotUtf8PlayTheExactFile)
     EXPECT_EQ(::unlink(path.c_str()), 0);
 }
 
+TEST_F(QtMediaPlayerTest, SwitchingBetweenByteNamedAndOrdinaryFilesWhilePlaying)
+{
+    const std::string first = MakeMp3(dir.path(), std::string("first \xe9.mp3"), 1.0);
+    const std::string second = MakeMp3(dir.path(), std::string("second \xe9.mp3"), 1.0);
+    const std::string plain = MakeMp3(dir.path(), "plain.mp3", 1.0);
+
+    for (const std::string& path : {first, second, first, plain, second}) {
+        player.Open(path);
+        ASSERT_TRUE(WaitUntilPlaying());
+        RunEventsFor(100);
+    }
+
+    ASSERT_TRUE(WaitForEnds(1));
+    RunEventsFor(800);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player.FileName(), second);
+    player.Stop();
+    EXPECT_EQ(::unlink(first.c_str()), 0);
+    EXPECT_EQ(::unlink(second.c_str()), 0);
+}
+
 TEST_F(QtMediaPlayerTest, NamesWithUrlCharactersPlay)
 {
     const std::string path = MakeMp3(dir.path(), "#1 100% what?.mp3", 1.0);
