@@ -1,0 +1,19 @@
+#pragma once
+
+namespace tallowcrest {
+
+// Sizes that the main window gives its stretching controls for a client area.
+// Everything else (lefts, tops, the player strip's height) stays as designed.
+struct StretchedSizes {
+    int mediaWidth;
+    int listWidth;
+    int listHeight;
+};
+
+// The player strip takes the client width less the two button columns; the
+// list takes the full width and the height below the two button rows. A
+// client area too small for the buttons yields 0, never a negative size.
+StretchedSizes StretchForClientArea(int clientWidth, int clientHeight,
+                                    int buttonWidth, int buttonHeight);
+
+}  // namespace tallowcrest

@@ -1,0 +1,43 @@
+#include "shell/qt_dialogs.h"
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace tallowcrest {
+
+namespace {
+
+QWidget* ShownOwner(QWidget* owner)
+{
+    return owner && owner->isVisible() ? owner : nullptr;
+}
+
+QMessageBox::Icon IconFor(MessageStyle style)
+{
+    switch (style) {
+    case MessageStyle::Critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::Critical;
+}
+
+}  // namespace
+
+void QtMessageBox::Show(const std::string& text, const std::string& title, MessageStyle style)
+{
+    QMessageBox box(IconFor(style), QString::fromStdString(title), QString::fromStdString(text),
+                    QMessageBox::Ok, ShownOwner(owner_));
+    box.exec();
+}
+
+std::string QtPrompt::Ask(const std::string& message)
+{
+    bool accepted = false;
+    const QString answer = QInputDialog::getText(
+        ShownOwner(owner_), QStringLiteral("Tallowcrest Server"), QString::fromStdString(message),
+        QLineEdit::Normal, QString(), &accepted);
+    return accepted ? answer.toStdString() : std::string();
+}
+
+}  // namespace tallowcrest
