@@ -23,18 +23,20 @@ void DrawCandle(QPainter& painter, const QRectF& box)
     const qreal w = box.width();
     const qreal h = box.height();
 
-    QRadialGradient glow(box.center().x(), box.top() + h * 0.28, w * 0.55);
+    const QPointF glowCentre(box.center().x(), box.top() + h * 0.22);
+    const qreal glowRadius = w * 0.5;
+    QRadialGradient glow(glowCentre, glowRadius);
     glow.setColorAt(0.0, QColor(255, 200, 90, 150));
     glow.setColorAt(1.0, QColor(255, 200, 90, 0));
     painter.setPen(Qt::NoPen);
     painter.setBrush(glow);
-    painter.drawEllipse(box);
+    painter.drawEllipse(glowCentre, glowRadius, glowRadius);
 
     QPainterPath crest;
     crest.moveTo(box.left(), box.bottom());
     crest.quadTo(box.center().x(), box.bottom() - h * 0.30, box.right(), box.bottom());
     crest.closeSubpath();
-    painter.setBrush(kDusk.darker(130));
+    painter.setBrush(kDusk.lighter(125));
     painter.drawPath(crest);
 
     const QRectF body(box.center().x() - w * 0.11, box.top() + h * 0.42, w * 0.22, h * 0.42);
@@ -114,7 +116,7 @@ QPixmap BannerPixmap()
     painter.setFont(tagline);
     painter.setPen(kTallow.darker(140));
     painter.drawText(QRectF(142, 128, kBannerWidth - 150, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("YOUR MUSIC, SERVED BY CANDLELIGHT"));
+                     QStringLiteral("YOUR MUSIC, SERVED WARM"));
 
     painter.setPen(QPen(kFlameEdge, 1));
     painter.drawLine(QPointF(142, 124), QPointF(kBannerWidth - 24, 124));
