@@ -63,12 +63,20 @@ sleep 0.5
 e2e_screenshot "$E2E_ARTIFACTS/window.png"
 e2e_log "screenshot: $E2E_ARTIFACTS/window.png"
 
+# A connected client is told nothing when the server exits: it just sees the
+# connection end. Taking the client on closes the listener.
+exec 3<>"/dev/tcp/127.0.0.1/$PORT" || e2e_fail "could not connect to port $PORT"
+e2e_wait_for 5 "the server taking the client on" bash -c "! ss -Hltn 'sport = :$PORT' | grep -q ."
+
 # "Exit" sits at 78,24 (77 x 23) in the client area.
 e2e_click "$MAIN" 116 35
 status=$(e2e_wait_exit "$SERVER_PID" 10)
 [[ "$status" == 0 ]] || e2e_fail "\"Exit\" ended the server with status $status"
 e2e_port_listening "$PORT" && e2e_fail "port $PORT still listened on after Exit"
-e2e_log "Exit ended the server"
+received=$(timeout 5 cat <&3 | od -An -c) || true
+exec 3<&-
+[[ -z "$received" ]] || e2e_fail "the client was sent something on Exit:$received"
+e2e_log "Exit ended the server; the client got nothing but the end of the connection"
 
 # --- A first start with nothing stored --------------------------------------
 rm -rf "$XDG_CONFIG_HOME/TallowcrestServer"
