@@ -37,6 +37,7 @@
 #   e2e_click ID X Y           Left click at X,Y inside the window's client area.
 #   e2e_screenshot FILE        The whole screen as a PNG.
 #   e2e_port_listening PORT    True when something listens on TCP PORT.
+#   e2e_port_closed PORT       True when nothing does.
 #   e2e_free_port              A TCP port nothing listens on right now.
 #   e2e_write_settings DIR PORT
 #       Writes the server's settings file under $XDG_CONFIG_HOME.
@@ -54,9 +55,10 @@ e2e_fail()
 
 e2e_cleanup()
 {
-    local pid
-    for pid in "${E2E_PIDS[@]}"; do
-        e2e_stop "$pid"
+    local i
+    # Newest first: clients go before the X server they talk to.
+    for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do
+        e2e_stop "${E2E_PIDS[i]}"
     done
     if [[ -n "${E2E_TMP:-}" && -d "$E2E_TMP" ]]; then
         rm -rf -- "$E2E_TMP"
@@ -205,7 +207,19 @@ e2e_click()
 
 e2e_screenshot() { import -display "$DISPLAY" -window root "$1"; }
 
-e2e_port_listening() { ss -Hltn "sport = :$1" | grep -q .; }
+e2e_port_listening()
+{
+    local tables=() table
+    for table in /proc/net/tcp /proc/net/tcp6; do
+        [[ -r "$table" ]] && tables+=("$table")
+    done
+    # State 0A is LISTEN; the local address ends in the port in hex.
+    awk -v port=":$(printf '%04X' "$1")" \
+        '$4 == "0A" && substr($2, length($2) - 4) == port { found = 1 } END { exit !found }' \
+        "${tables[@]}"
+}
+
+e2e_port_closed() { ! e2e_port_listening "$1"; }
 
 e2e_free_port()
 {
@@ -219,8 +233,11 @@ e2e_free_port()
 e2e_write_settings()
 {
     local folder=$1 port=$2
+    # Quoted, so that commas and leading blanks stay part of the value.
+    folder=${folder//\\/\\\\}
+    folder=${folder//\"/\\\"}
     mkdir -p "$XDG_CONFIG_HOME/TallowcrestServer"
-    printf '[Settings]\nDir=%s\nPort=%s\n' "$folder" "$port" \
+    printf '[Settings]\nDir="%s"\nPort=%s\n' "$folder" "$port" \
         >"$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"
 }
 

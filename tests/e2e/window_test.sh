@@ -66,7 +66,7 @@ e2e_log "screenshot: $E2E_ARTIFACTS/window.png"
 # A connected client is told nothing when the server exits: it just sees the
 # connection end. Taking the client on closes the listener.
 exec 3<>"/dev/tcp/127.0.0.1/$PORT" || e2e_fail "could not connect to port $PORT"
-e2e_wait_for 5 "the server taking the client on" bash -c "! ss -Hltn 'sport = :$PORT' | grep -q ."
+e2e_wait_for 5 "the server taking the client on" e2e_port_closed "$PORT"
 
 # "Exit" sits at 78,24 (77 x 23) in the client area.
 e2e_click "$MAIN" 116 35
