@@ -3,7 +3,7 @@
 namespace tallowcrest {
 
 // Sizes that the main window gives its stretching controls for a client area.
-// Everything else (lefts, tops, the player strip's height) stays as designed.
+// Everything else (lefts, tops, the player strip's height) never changes.
 struct StretchedSizes {
     int mediaWidth;
     int listWidth;

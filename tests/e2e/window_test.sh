@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The server's windows on a real X server: the splash goes on a key, the main
-# window opens at its designed size listing the library, "Exit" ends the
+# window opens at 700 x 309 listing the library, "Exit" ends the
 # program at once, and a first start without settings reports the missing
 # folder exactly once.
 set -uo pipefail

@@ -25,7 +25,7 @@ TEST(Artwork, BannerFillsTheSplashExactlyAndIsNoBlankArea)
     EXPECT_GT(DistinctColours(banner.toImage()), 50);
 }
 
-TEST(Artwork, WindowIconHasEachDesignedSizeDrawn)
+TEST(Artwork, WindowIconHas16By32By48Images)
 {
     const QIcon icon = WindowIcon();
     const QList<QSize> sizes = icon.availableSizes();

@@ -97,7 +97,7 @@ protected:
     QtMediaPlayer media;
 };
 
-TEST_F(FrmMainTest, ControlsCarryTheirDesignedNamesCaptionsAndPlaces)
+TEST_F(FrmMainTest, ControlsCarryTheirNamesCaptionsAndPlaces)
 {
     auto window = MakeWindow(socket);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tallowcrest Server"));
@@ -134,7 +134,7 @@ TEST_F(FrmMainTest, ControlsCarryTheirDesignedNamesCaptionsAndPlaces)
 TEST_F(FrmMainTest, TabOrderRunsStripPortDirExitListRandomize)
 {
     auto window = MakeWindow(socket);
-    const std::set<QString> designed = {"Media", "cmdPort", "cmdDir", "cmdExit", "lstFiles",
+    const std::set<QString> tabStops = {"Media", "cmdPort", "cmdDir", "cmdExit", "lstFiles",
                                         "cmdRandomize"};
     QWidget* const start = Control(*window, "Media");
     ASSERT_NE(start, nullptr);
@@ -144,7 +144,7 @@ TEST_F(FrmMainTest, TabOrderRunsStripPortDirExitListRandomize)
         QString name;
         const bool tabStop = at->focusPolicy() & Qt::TabFocus;
         for (QWidget* w = at; tabStop && w && w != window.get(); w = w->parentWidget())
-            if (designed.count(w->objectName()))
+            if (tabStops.count(w->objectName()))
                 name = w->objectName();
         if (!name.isEmpty() && (order.empty() || order.back() != name))
             order.push_back(name);

@@ -8,7 +8,7 @@ namespace {
 constexpr int kButtonWidth = 77;
 constexpr int kButtonHeight = 23;
 
-TEST(StretchForClientArea, DesignedClientAreaLeavesRoomForTheButtonGrid)
+TEST(StretchForClientArea, OpeningClientAreaLeavesRoomForTheButtonGrid)
 {
     const StretchedSizes sizes = StretchForClientArea(700, 309, kButtonWidth, kButtonHeight);
     EXPECT_EQ(sizes.mediaWidth, 546);
