@@ -1,5 +1,6 @@
 #include "playback/qt_media_player.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,10 +22,9 @@ std::runtime_error OpenError(const std::string& path, const std::string& reason)
     return std::runtime_error("cannot open \"" + path + "\": " + reason);
 }
 
-// Opens path for reading and makes sure it is a regular file. O_NONBLOCK keeps
-// a FIFO or device node from holding the thread; it means nothing for the
-// regular files that get past the check.
-int OpenRegularFile(const std::string& path)
+// Throws unless path names a regular file that can be opened for reading.
+// O_NONBLOCK keeps a FIFO or device node from holding the thread.
+void RequireReadableRegularFile(const std::string& path)
 {
     if (path.empty())
         throw OpenError(path, "no file name");
@@ -42,7 +43,7 @@ int OpenRegularFile(const std::string& path)
         ::close(fd);
         throw OpenError(path, "not a regular file");
     }
-    return fd;
+    ::close(fd);
 }
 
 }  // namespace
@@ -79,22 +80,21 @@ void QtMediaPlayer::SelectBackend()
 
 void QtMediaPlayer::Open(const std::string& path)
 {
-    const int fd = OpenRegularFile(path);
+    RequireReadableRegularFile(path);
 
     const QByteArray bytes = QByteArray::fromStdString(path);
     const QString name = QFile::decodeName(bytes);
-    // A name that does not survive decoding (not valid UTF-8) cannot be given
-    // as a URL; the player then reads the very file opened above.
-    std::unique_ptr<QFile> device;
+    QString playedName = QFileInfo(name).absoluteFilePath();
+    QString previousLink;
+    // A name that does not survive decoding (not valid UTF-8) cannot be put
+    // into a URL; the player is given a link with a plain name to it instead.
+    // (Feeding it the open file as a QIODevice fails in Qt 6.4 once the
+    // player switches from one such device to the next.)
     if (QFile::encodeName(name) != bytes) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        device = std::make_unique<QFile>();
-        if (!device->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            throw OpenError(path, device->errorString().toStdString());
-        }
+        playedName = LinkTo(bytes);
+        previousLink = std::exchange(m_link, playedName);
     } else {
-        ::close(fd);
+        previousLink = std::exchange(m_link, QString());
     }
 
     m_awaitingEnd = false;
@@ -102,15 +102,31 @@ void QtMediaPlayer::Open(const std::string& path)
     // Stopping first makes reopening the file that is loaded start it over:
     // QMediaPlayer ignores a source equal to the current one.
     m_player.stop();
-    if (device)
-        m_player.setSourceDevice(device.get(), QUrl::fromLocalFile(name));
-    else
-        m_player.setSource(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
-    m_sourceFile.swap(device);  // the previous file, if any, closes here
+    m_player.setSource(QUrl::fromLocalFile(playedName));
+    if (!previousLink.isEmpty())
+        QFile::remove(previousLink);
     m_fileName = path;
     m_awaitingEnd = true;
+    m_restartsLeft = kMaxRestarts;
     m_player.play();
     emit opened();
+}
+
+QString QtMediaPlayer::LinkTo(const QByteArray& target)
+{
+    if (!m_linkDir)
+        m_linkDir = std::make_unique<QTemporaryDir>();
+    if (!m_linkDir->isValid())
+        throw OpenError(target.toStdString(), "cannot create a private temporary folder");
+    QByteArray absoluteTarget = target;
+    if (!absoluteTarget.startsWith('/'))
+        absoluteTarget.prepend(QFile::encodeName(QDir::currentPath()) + '/');
+    // A fresh name each time, so the player never mistakes it for the
+    // source it has.
+    const QString link = m_linkDir->filePath(QStringLiteral("track-%1.mp3").arg(++m_linkCount));
+    if (::symlink(absoluteTarget.constData(), QFile::encodeName(link).constData()) != 0)
+        throw OpenError(target.toStdString(), std::strerror(errno));
+    return link;
 }
 
 void QtMediaPlayer::Play()
@@ -118,6 +134,7 @@ void QtMediaPlayer::Play()
     if (m_fileName.empty())
         return;
     m_awaitingEnd = true;
+    m_restartsLeft = kMaxRestarts;
     m_player.play();
 }
 
@@ -183,6 +200,20 @@ void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (status != QMediaPlayer::EndOfMedia || !m_awaitingEnd)
         return;
+    // Qt 6.4's GStreamer player now and then reports the end of a file it
+    // has just loaded, before playing any of it, when the source was switched
+    // while playing (seen on a busy machine). A real end always lies past the
+    // start, so such an end is ignored and the file started again.
+    if (m_player.position() <= 0) {
+        if (m_restartsLeft > 0) {
+            --m_restartsLeft;
+            m_player.play();
+            return;
+        }
+        m_awaitingEnd = false;
+        emit playbackFailed(QStringLiteral("the player kept stopping before the start of the file"));
+        return;
+    }
     m_awaitingEnd = false;
     // Reported from the event loop rather than from inside QMediaPlayer's own
     // signal, so a handler may open the next file straight away.

@@ -3,9 +3,9 @@
 #include "playback/media_player.h"
 
 #include <QAudioOutput>
-#include <QFile>
 #include <QMediaPlayer>
 #include <QObject>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -60,18 +60,25 @@ signals:
 
 private:
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+    QString LinkTo(const QByteArray& target);
 
     std::string m_fileName;
     int m_volume = kStartingVolume;
     // Set while the current file is playing towards its end; the end counts
     // only then, so a stop or a new file never looks like one.
     bool m_awaitingEnd = false;
+    // Starts again a file whose end came before any of it played, so many
+    // times at most.
+    static constexpr int kMaxRestarts = 3;
+    int m_restartsLeft = 0;
     // Changes on every Open and Stop, so an end noticed just before one of
     // them is not reported after it.
     quint64 m_generation = 0;
-    // Source for file names that are not valid UTF-8; declared before the
-    // player so the player lets go of it first.
-    std::unique_ptr<QFile> m_sourceFile;
+    // Links with plain names to files whose names are not valid UTF-8;
+    // declared before the player so the player lets go of them first.
+    std::unique_ptr<QTemporaryDir> m_linkDir;
+    QString m_link;
+    int m_linkCount = 0;
     QAudioOutput m_audioOutput;
     QMediaPlayer m_player;
 };

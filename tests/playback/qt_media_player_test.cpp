@@ -13,6 +13,8 @@
 #include <climits>
 #include <functional>
 #include <stdexcept>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +49,19 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         SetUpCounters();
+    }
+
+    // QTemporaryDir cannot remove names it cannot decode, so the files go
+    // here, by their bytes.
+    void TearDown() override
+    {
+        player.Stop();
+        const QByteArray folder = QFile::encodeName(dir.path());
+        if (DIR* entries = ::opendir(folder.constData())) {
+            while (const dirent* entry = ::readdir(entries))
+                ::unlinkat(::dirfd(entries), entry->d_name, 0);
+            ::closedir(entries);
+        }
     }
 
     void SetUpCounters()
@@ -227,20 +242,21 @@ TEST_F(QtMediaPlayerTest, NamesThatAreNotUtf8PlayTheExactFile)
     EXPECT_NEAR(player.duration(), 1000, 100);
     RunEventsFor(800);
     EXPECT_EQ(ends, 1);
-    // QTemporaryDir cannot remove a name it cannot decode.
-    player.Stop();
-    EXPECT_EQ(::unlink(path.c_str()), 0);
 }
 
-TEST_F(QtMediaPlayerTest, SwitchingBetweenByteNamedAndOrdinaryFilesWhilePlaying)
+TEST_F(QtMediaPlayerTest, QuickSwitchesBetweenByteNamedAndOrdinaryFilesPlayEachFile)
 {
     const std::string first = MakeMp3(dir.path(), std::string("first \xe9.mp3"), 1.0);
     const std::string second = MakeMp3(dir.path(), std::string("second \xe9.mp3"), 1.0);
     const std::string plain = MakeMp3(dir.path(), "plain.mp3", 1.0);
 
-    for (const std::string& path : {first, second, first, plain, second}) {
+    // Quick switches now and then made Qt report an end for a file that had
+    // not started; such a file must still play and report nothing.
+    const std::string order[] = {first, second, plain, first, plain, plain, second, first, second};
+    for (const std::string& path : order) {
+        SCOPED_TRACE(path);
         player.Open(path);
-        ASSERT_TRUE(WaitUntilPlaying());
+        ASSERT_TRUE(WaitUntilPlaying()) << "media status " << player.qtPlayer()->mediaStatus();
         RunEventsFor(100);
     }
 
@@ -248,9 +264,6 @@ TEST_F(QtMediaPlayerTest, SwitchingBetweenByteNamedAndOrdinaryFilesWhilePlaying)
     RunEventsFor(800);
     EXPECT_EQ(ends, 1);
     EXPECT_EQ(player.FileName(), second);
-    player.Stop();
-    EXPECT_EQ(::unlink(first.c_str()), 0);
-    EXPECT_EQ(::unlink(second.c_str()), 0);
 }
 
 TEST_F(QtMediaPlayerTest, NamesWithUrlCharactersPlay)
