@@ -99,9 +99,6 @@ void QtMediaPlayer::Open(const std::string& path)
 
     m_awaitingEnd = false;
     ++m_generation;
-    // Stopping first makes reopening the file that is loaded start it over:
-    // QMediaPlayer ignores a source equal to the current one.
-    m_player.stop();
     m_player.setSource(QUrl::fromLocalFile(playedName));
     if (!previousLink.isEmpty())
         QFile::remove(previousLink);
@@ -121,8 +118,8 @@ QString QtMediaPlayer::LinkTo(const QByteArray& target)
     QByteArray absoluteTarget = target;
     if (!absoluteTarget.startsWith('/'))
         absoluteTarget.prepend(QFile::encodeName(QDir::currentPath()) + '/');
-    // A fresh name each time, so the player never mistakes it for the
-    // source it has.
+    // A fresh name each time: the previous link goes only once the player
+    // has moved on to this one.
     const QString link = m_linkDir->filePath(QStringLiteral("track-%1.mp3").arg(++m_linkCount));
     if (::symlink(absoluteTarget.constData(), QFile::encodeName(link).constData()) != 0)
         throw OpenError(target.toStdString(), std::strerror(errno));
