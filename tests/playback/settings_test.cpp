@@ -103,15 +103,9 @@ TEST_F(FormLoadTest, StoredFolderFillsTheListAndStoredPortIsUsed)
 
 TEST_F(FormLoadTest, AnUnusablePortIsReportedAndTheRestKeepsWorking)
 {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "Cannot listen on port \"\":\r\nthe port must be a whole number from 1 to 65535."},
-        {"abc", "Cannot listen on port \"abc\":\r\nthe port must be a whole number from 1 to 65535."},
-        {"70000", "Cannot listen on port \"70000\":\r\nthe port must be a whole number from 1 to 65535."},
-        {"0", "Cannot listen on port \"0\":\r\nthe port must be a whole number from 1 to 65535."},
-        {"-5", "Cannot listen on port \"-5\":\r\nthe port must be a whole number from 1 to 65535."},
-    };
+    const std::vector<std::string> cases = {"", "abc", "70000", "0", "-5"};
     QTemporaryDir music;
-    for (const auto& [portText, message] : cases) {
+    for (const std::string& portText : cases) {
         box_.shown.clear();
         store_.Save(kAppName, kSettingsSection, "Port", portText);
         store_.Save(kAppName, kSettingsSection, "Dir", music.path().toStdString());
@@ -120,7 +114,8 @@ TEST_F(FormLoadTest, AnUnusablePortIsReportedAndTheRestKeepsWorking)
         Controller().Form_Load();
         ASSERT_EQ(box_.shown.size(), 1u) << portText;
         EXPECT_EQ(box_.shown[0].title, "Error");
-        EXPECT_EQ(box_.shown[0].text, message);
+        EXPECT_EQ(box_.shown[0].text, "Cannot listen on port \"" + portText +
+                                          "\":\r\nthe port must be a whole number from 1 to 65535.");
         EXPECT_EQ(socket_.state, ISocket::Closed);
     }
     prompt_.answers = {"/new"};

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tallowcrest::testing {
@@ -156,7 +157,9 @@ TEST_F(ProtocolTest, OpenPlaysARealTrackAndRefusesEverythingElse)
     StartServer();
     ConnectClient();
 
-    for (const std::string& bad : {Library() + "/missing.mp3", Library(), track + "\r\n"}) {
+    ASSERT_EQ(::mkfifo((Library() + "/pipe.mp3").c_str(), 0600), 0);
+    for (const std::string& bad : {Library() + "/missing.mp3", Library(), Library() + "/pipe.mp3", track + "\r\n",
+                                   std::string()}) {
         client_.Send("01" + bad);
         EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << bad;
     }
@@ -197,7 +200,9 @@ TEST_F(ProtocolTest, VolumeAndShuffleAreSilentAndALoudestRaiseChangesNothing)
     EXPECT_TRUE(server_->messageBox.shown.empty());
 
     for (const auto& [argument, expected] : std::vector<std::pair<std::string, bool>>{
-             {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true}, {"", true}}) {
+             {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true},
+             {"", true}, {"0.0", false}, {" 2.5e3 ", true}, {"False\n", true}, {"0x0", true}, {"-0", false},
+             {"nan", false}, {"tRuE", true}}) {
         client_.Send("07" + argument);
         EXPECT_EQ(client_.ReceiveQuiet(), "") << argument;
         EXPECT_EQ(server_->controller.ShuffleOn(), expected) << argument;

@@ -55,16 +55,6 @@ TEST(SendTrackList, SendsFramedPiecesOfAtMost2048BytesThenPauses)
     }
 }
 
-TEST(SendTrackList, AFailedSendEndsTheTransferWithoutThePause)
-{
-    QTemporaryDir dir;
-    RecordingSocket socket;
-    socket.sendsBeforeFailure = 2;
-    EXPECT_THROW(SendTrackList(FileWith(dir, 5000), socket), std::runtime_error);
-    EXPECT_EQ(socket.sent.size(), 2u);
-    EXPECT_TRUE(socket.holds.empty());
-}
-
 TEST(WriteTrackList, WritesTheSameLinesWithOrWithoutTrailingSeparator)
 {
     QTemporaryDir dir;
