@@ -26,8 +26,10 @@ QMessageBox::Icon IconFor(MessageStyle style)
 
 void QtMessageBox::Show(const std::string& text, const std::string& title, MessageStyle style)
 {
-    QMessageBox box(IconFor(style), QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::Ok, ShownOwner(owner_));
+    // Messages break lines with CR LF; a label wants LF alone.
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(IconFor(style), QString::fromStdString(title), shown, QMessageBox::Ok, ShownOwner(owner_));
     box.exec();
 }
 
