@@ -23,6 +23,10 @@ namespace {
 // bytes to a client before it is cut.
 constexpr int kCloseLingerMs = 10000;
 
+// A client that asks and asks but never reads would otherwise make us queue
+// without bound; past this much unsent data its requests fail instead.
+constexpr qint64 kMaxQueuedBytes = qint64(128) << 20;
+
 std::runtime_error Failure(const QString& reason)
 {
     return std::runtime_error(reason.toStdString());
@@ -131,6 +135,8 @@ void Winsock::SendData(std::string_view bytes)
         throw Failure(QStringLiteral("The connection is closed"));
     if (bytes.empty())
         return;
+    if (connection_->bytesToWrite() > kMaxQueuedBytes)
+        throw Failure(QStringLiteral("The client is not reading what was sent"));
 
     const auto size = static_cast<qint64>(bytes.size());
     if (connection_->write(bytes.data(), size) != size)
