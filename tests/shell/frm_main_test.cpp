@@ -1,71 +1,83 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QListView>
-#include <QPushButton>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <set>
 
 #include "library/track_scan.h"
 #include "playback/qt_media_player.h"
+#include "playback/qt_settings_store.h"
 #include "playback/server_controller.h"
 #include "remote/winsock.h"
+#include "shell/dialogs.h"
 #include "shell/frm_main.h"
-#include "shell/frm_main_fakes.h"
+#include "shell/spin_until.h"
+#include "support/isolated_settings.h"
+#include "support/test_client.h"
 
 namespace tallowcrest {
 namespace {
 
-using test::MemorySettings;
-using test::RecordingMessageBox;
-using test::RecordingSocket;
-using test::ScriptedPrompt;
-
-bool RunUntil(const std::function<bool()>& done, int limitMs = 5000)
-{
-    const QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+// Records each box as "title|text", marked when the window was already up.
+struct RecordingMessageBox : IMessageBox {
+    void Show(const std::string& text, const std::string& title, MessageStyle) override
+    {
+        shown.push_back(title + "|" + text + (window->isVisible() ? "|over the window" : ""));
     }
-    return true;
-}
+    QWidget* window = nullptr;
+    std::vector<std::string> shown;
+};
 
-void Touch(const QString& path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-}
+struct ScriptedPrompt : IPrompt {
+    std::string Ask(const std::string& message) override
+    {
+        asked.push_back(message);
+        return asked.size() <= answers.size() ? answers[asked.size() - 1] : "";
+    }
+    std::vector<std::string> answers, asked;
+};
+
+// Logs what the window asks of its socket; never touches the network.
+struct RecordingSocket : ISocket {
+    void SetLocalPort(int32_t port) override { calls.push_back("port " + std::to_string(port)); }
+    void Listen() override { calls.push_back("listen"); }
+    void Accept(int32_t) override {}
+    void Close() override {}
+    std::string GetData() override { return {}; }
+    void SendData(std::string_view) override {}
+    int State() const override { return calls.empty() ? Closed : Listening; }
+    void Hold(int) override {}
+    std::vector<std::string> calls;
+};
 
 class FrmMainTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(library.isValid());
-        Touch(library.filePath("a.mp3"));
-        Touch(library.filePath("Sub/b.mp3"));
-        Touch(library.filePath("notes.txt"));
-        settings.Seed("Dir", library.path().toStdString());
-        settings.Seed("Port", "4711");
-        // Each window here stands for a fresh start of the program, whose
-        // scan buffer begins empty.
+        for (const char* name : {"a.mp3", "Sub/b.mp3", "notes.txt"}) {
+            const QString path = library.filePath(QString::fromLatin1(name));
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name;
+        }
+        Store("Dir", library.path().toStdString());
+        Store("Port", "4711");
+        // Each window stands for a fresh start of the program, whose scan
+        // buffer begins empty.
         TrackListBuffer.clear();
     }
 
-    std::unique_ptr<frmMain> MakeWindow(ISocket& socket)
+    void Store(const std::string& key, const std::string& value) { settings.Save(kAppName, kSettingsSection, key, value); }
+    std::string Stored(const std::string& key) { return settings.Read(kAppName, kSettingsSection, key, "<absent>"); }
+
+    std::unique_ptr<frmMain> MakeWindow(ISocket& winsock)
     {
-        auto window = std::make_unique<frmMain>(
-            frmMain::Components{settings, messages, prompt, socket, media});
+        auto window = std::make_unique<frmMain>(frmMain::Components{settings, messages, prompt, winsock, media});
         messages.window = window.get();
         return window;
     }
@@ -78,119 +90,84 @@ protected:
         return control;
     }
 
-    static void ExpectStretched(frmMain& window, int clientWidth, int clientHeight)
-    {
-        SCOPED_TRACE(testing::Message() << clientWidth << "x" << clientHeight);
-        ASSERT_EQ(window.size(), QSize(clientWidth, clientHeight));
-        EXPECT_EQ(Control(window, "Media")->geometry(),
-                  QRect(158, 0, std::max(0, clientWidth - 154), 45));
-        EXPECT_EQ(Control(window, "lstFiles")->geometry(),
-                  QRect(0, 46, clientWidth, std::max(0, clientHeight - 46)));
-        EXPECT_EQ(Control(window, "cmdExit")->geometry(), QRect(78, 24, 77, 23));
-    }
-
     QTemporaryDir library;
-    MemorySettings settings;
+    testing::IsolatedSettings isolation;
+    QtSettingsStore settings;
     RecordingMessageBox messages;
     ScriptedPrompt prompt;
     RecordingSocket socket;
     QtMediaPlayer media;
 };
 
-TEST_F(FrmMainTest, ControlsCarryTheirNamesCaptionsAndPlaces)
+TEST_F(FrmMainTest, ControlsCarryTheirCaptionsPlacesAndTabOrder)
 {
     auto window = MakeWindow(socket);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tallowcrest Server"));
     EXPECT_EQ(window->size(), QSize(700, 309));
-    for (int side : {16, 32, 48})
-        EXPECT_TRUE(window->windowIcon().availableSizes().contains(QSize(side, side))) << side;
-
-    struct Button {
+    const struct {
         const char* name;
-        const char* caption;
+        const char* caption;  // nullptr: not a button
         QRect geometry;
+    } controls[] = {
+        {"cmdDir", "Change Dir", {0, 0, 77, 23}},       {"cmdPort", "Change Port", {78, 0, 77, 23}},
+        {"cmdRandomize", "Randomize", {0, 24, 77, 23}}, {"cmdExit", "Exit", {78, 24, 77, 23}},
+        {"lstFiles", nullptr, {0, 46, 701, 264}},       {"Media", nullptr, {158, 0, 541, 45}},
     };
-    for (const Button& expected : {Button{"cmdDir", "Change Dir", {0, 0, 77, 23}},
-                                   Button{"cmdPort", "Change Port", {78, 0, 77, 23}},
-                                   Button{"cmdRandomize", "Randomize", {0, 24, 77, 23}},
-                                   Button{"cmdExit", "Exit", {78, 24, 77, 23}}}) {
-        auto* button = Control<QPushButton>(*window, expected.name);
-        ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->text(), QString::fromLatin1(expected.caption));
-        EXPECT_EQ(button->geometry(), expected.geometry) << expected.name;
+    for (const auto& expected : controls) {
+        SCOPED_TRACE(expected.name);
+        QWidget* control = Control(*window, expected.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->geometry(), expected.geometry);
+        if (expected.caption)
+            EXPECT_EQ(qobject_cast<QAbstractButton*>(control)->text(), QString::fromLatin1(expected.caption));
     }
+    EXPECT_EQ(Control<QListView>(*window, "lstFiles")->selectionMode(), QAbstractItemView::SingleSelection);
 
-    auto* list = Control<QListView>(*window, "lstFiles");
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->geometry(), QRect(0, 46, 701, 264));
-    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_TRUE(list->uniformItemSizes());
-    EXPECT_EQ(list->model(), &window->trackList());
-    EXPECT_EQ(window->trackList().Count(), 0);
-
-    EXPECT_EQ(Control(*window, "Media")->geometry(), QRect(158, 0, 541, 45));
-}
-
-TEST_F(FrmMainTest, TabOrderRunsStripPortDirExitListRandomize)
-{
-    auto window = MakeWindow(socket);
-    const std::set<QString> tabStops = {"Media", "cmdPort", "cmdDir", "cmdExit", "lstFiles",
-                                        "cmdRandomize"};
+    // One round of the focus chain, each tab stop named by the window's
+    // control it lies in (the strip's stops are its own buttons).
+    QStringList order;
     QWidget* const start = Control(*window, "Media");
-    ASSERT_NE(start, nullptr);
-    std::vector<QString> order;
     QWidget* at = start;
     do {
-        QString name;
-        const bool tabStop = at->focusPolicy() & Qt::TabFocus;
-        for (QWidget* w = at; tabStop && w && w != window.get(); w = w->parentWidget())
-            if (tabStops.count(w->objectName()))
-                name = w->objectName();
-        if (!name.isEmpty() && (order.empty() || order.back() != name))
-            order.push_back(name);
+        QWidget* control = at;
+        while (control->parentWidget() && control->parentWidget() != window.get())
+            control = control->parentWidget();
+        if ((at->focusPolicy() & Qt::TabFocus) && (order.isEmpty() || order.last() != control->objectName()))
+            order.push_back(control->objectName());
         at = at->nextInFocusChain();
     } while (at != start && order.size() < 20);
-    const std::vector<QString> expected = {"Media", "cmdPort", "cmdDir", "cmdExit", "lstFiles",
-                                           "cmdRandomize"};
-    EXPECT_EQ(order, expected);
+    EXPECT_EQ(order.join(" ").toStdString(), "Media cmdPort cmdDir cmdExit lstFiles cmdRandomize");
 }
 
 TEST_F(FrmMainTest, FirstShowLoadsBeforeTheWindowAppearsAndOnlyOnce)
 {
     auto window = MakeWindow(socket);
-    EXPECT_TRUE(socket.ports.empty()) << "nothing may start before the window is shown";
-
+    EXPECT_TRUE(socket.calls.empty()) << "nothing may start before the window is shown";
     window->show();
     const TrackListModel& rows = window->trackList();
     ASSERT_EQ(rows.Count(), 2);
-    const std::set<std::string> listed = {rows.Row(0), rows.Row(1)};
     const std::string folder = library.path().toStdString();
-    EXPECT_EQ(listed, (std::set<std::string>{folder + "/a.mp3", folder + "/Sub/b.mp3"}));
-    EXPECT_EQ(socket.ports, std::vector<int32_t>{4711});
-    EXPECT_EQ(socket.listens, 1);
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ((std::set<std::string>{rows.Row(0), rows.Row(1)}),
+              (std::set<std::string>{folder + "/a.mp3", folder + "/Sub/b.mp3"}));
     EXPECT_EQ(window->controller().MediaFolder(), folder);
-    ExpectStretched(*window, 700, 309);
+    EXPECT_TRUE(messages.shown.empty());
 
     window->hide();
     window->show();
-    EXPECT_EQ(socket.listens, 1);
+    EXPECT_EQ(socket.calls, (std::vector<std::string>{"port 4711", "listen"}));
     EXPECT_EQ(window->trackList().Count(), 2);
 }
 
 TEST_F(FrmMainTest, WithoutAStoredFolderTheInvalidPathBoxComesOnceBeforeTheWindowAndListeningGoesOn)
 {
-    settings.values.clear();
+    testing::IsolatedSettings firstStart;  // nothing stored yet
     auto window = MakeWindow(socket);
     window->show();
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].title, "Invalid path");
-    EXPECT_EQ(messages.shown[0].text, "Please click the 'Set Dir' button and enter a valid directory.");
-    EXPECT_FALSE(messages.shown[0].windowVisible);
+    EXPECT_EQ(messages.shown, std::vector<std::string>{
+                                  "Invalid path|Please click the 'Set Dir' button and enter a valid directory."});
     EXPECT_EQ(window->trackList().Count(), 0);
     EXPECT_EQ(window->controller().MediaFolder(), "not set");
-    EXPECT_EQ(socket.ports, std::vector<int32_t>{9999});
-    EXPECT_EQ(socket.listens, 1);
+    EXPECT_EQ(socket.calls, (std::vector<std::string>{"port 9999", "listen"}));
     EXPECT_TRUE(window->isVisible());
 }
 
@@ -198,11 +175,24 @@ TEST_F(FrmMainTest, ResizingStretchesStripAndListAndClampsAtZero)
 {
     auto window = MakeWindow(socket);
     window->show();
-    ExpectStretched(*window, 700, 309);
-    for (QSize client : {QSize(1920, 1000), QSize(100, 30), QSize(154, 46), QSize(700, 309)}) {
-        window->resize(client);
-        RunUntil([&] { return window->size() == client; });
-        ExpectStretched(*window, client.width(), client.height());
+    const struct {
+        QSize client;
+        int stripWidth;
+        QSize list;
+    } cases[] = {
+        {{700, 309}, 546, {700, 263}},      // as designed, once shown
+        {{1920, 1000}, 1766, {1920, 954}},  // maximised
+        {{155, 47}, 1, {155, 1}},
+        {{154, 46}, 0, {154, 0}},
+        {{100, 30}, 0, {100, 0}},           // smaller than the buttons: clamped
+    };
+    for (const auto& expected : cases) {
+        SCOPED_TRACE(::testing::Message() << expected.client.width() << "x" << expected.client.height());
+        window->resize(expected.client);
+        ASSERT_TRUE(SpinUntil([&] { return window->size() == expected.client; }));
+        EXPECT_EQ(Control(*window, "Media")->geometry(), QRect(158, 0, expected.stripWidth, 45));
+        EXPECT_EQ(Control(*window, "lstFiles")->geometry(), QRect(QPoint(0, 46), expected.list));
+        EXPECT_EQ(Control(*window, "cmdExit")->geometry(), QRect(78, 24, 77, 23));
     }
 }
 
@@ -212,22 +202,18 @@ TEST_F(FrmMainTest, ChangeDirAndChangePortButtonsPromptAndStore)
     window->show();
     prompt.answers = {"/srv/other music/", "8080"};
 
-    Control<QPushButton>(*window, "cmdDir")->click();
-    ASSERT_EQ(prompt.asked.size(), 1u);
-    EXPECT_EQ(prompt.asked[0], "Please enter the Local Directory that you wish to use:");
-    EXPECT_EQ(settings.Stored("Dir"), "/srv/other music/");
+    Control<QAbstractButton>(*window, "cmdDir")->click();
+    EXPECT_EQ(Stored("Dir"), "/srv/other music/");
     EXPECT_EQ(window->controller().MediaFolder(), "/srv/other music/");
     EXPECT_EQ(window->trackList().Count(), 2) << "the list is not reloaded";
 
-    Control<QPushButton>(*window, "cmdPort")->click();
-    ASSERT_EQ(prompt.asked.size(), 2u);
-    EXPECT_EQ(prompt.asked[1], "Please enter the Local Port that you wish to use:");
-    EXPECT_EQ(settings.Stored("port"), "8080");
-    EXPECT_EQ(socket.ports, std::vector<int32_t>{4711}) << "the new port waits for a restart";
+    Control<QAbstractButton>(*window, "cmdPort")->click();
+    EXPECT_EQ(Stored("Port"), "8080");
+    EXPECT_EQ(socket.calls, (std::vector<std::string>{"port 4711", "listen"})) << "the new port waits for a restart";
 
-    Control<QPushButton>(*window, "cmdRandomize")->click();
-    Control<QPushButton>(*window, "cmdRandomize")->click();
-    EXPECT_EQ(prompt.asked.size(), 2u);
+    Control<QAbstractButton>(*window, "cmdRandomize")->click();
+    EXPECT_EQ(prompt.asked, (std::vector<std::string>{"Please enter the Local Directory that you wish to use:",
+                                                      "Please enter the Local Port that you wish to use:"}));
 }
 
 TEST_F(FrmMainTest, ListViewAndTrackListAgreeOnTheSelectionBothWays)
@@ -236,6 +222,7 @@ TEST_F(FrmMainTest, ListViewAndTrackListAgreeOnTheSelectionBothWays)
     window->show();
     auto* list = Control<QListView>(*window, "lstFiles");
     TrackListModel& rows = window->trackList();
+    ASSERT_EQ(list->model(), &rows);
     ASSERT_EQ(rows.Count(), 2);
 
     rows.SetSelectedIndex(1);
@@ -251,40 +238,25 @@ TEST_F(FrmMainTest, ListViewAndTrackListAgreeOnTheSelectionBothWays)
     EXPECT_FALSE(list->currentIndex().isValid());
 }
 
-quint16 FreeLoopbackPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
 TEST_F(FrmMainTest, RealSocketEventsReachTheServerAndTheCaptionFollowsTheTrack)
 {
-    const quint16 port = FreeLoopbackPort();
-    ASSERT_NE(port, 0);
-    settings.Seed("Port", std::to_string(port));
+    const uint16_t port = testing::FreePort();
+    Store("Port", std::to_string(port));
     Winsock winsock;
     auto window = MakeWindow(winsock);
     window->show();
-    ASSERT_EQ(winsock.State(), ISocket::Listening);
 
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, port);
-    ASSERT_TRUE(RunUntil([&] { return winsock.State() == ISocket::Connected; }));
-
-    const QByteArray track = QFile::encodeName(library.filePath("Sub/b.mp3"));
-    client.write("01" + track);
+    ASSERT_TRUE(SpinUntil([&] { return winsock.State() == ISocket::Connected; }));
+    client.write("01" + QFile::encodeName(library.filePath("Sub/b.mp3")));
     QByteArray reply;
-    ASSERT_TRUE(RunUntil([&] {
-        reply += client.readAll();
-        return reply.contains("CODE_11");
-    })) << reply.toStdString();
+    ASSERT_TRUE(SpinUntil([&] { return (reply += client.readAll()).contains("CODE_11"); })) << reply.toStdString();
     EXPECT_TRUE(reply.startsWith("CODE_11b")) << reply.toStdString();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tallowcrest Server: b"));
 
     client.disconnectFromHost();
-    EXPECT_TRUE(RunUntil([&] { return winsock.State() == ISocket::Listening; }))
+    EXPECT_TRUE(SpinUntil([&] { return winsock.State() == ISocket::Listening; }))
         << "after the client leaves the server listens again";
 }
 
