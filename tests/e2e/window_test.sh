@@ -70,7 +70,9 @@ e2e_wait_for 5 "the server taking the client on" e2e_port_closed "$PORT"
 
 # "Exit" sits at 78,24 (77 x 23) in the client area.
 e2e_click "$MAIN" 116 35
-status=$(e2e_wait_exit "$SERVER_PID" 10)
+# Waited for in this shell: a command substitution cannot wait for our child.
+e2e_wait_exit "$SERVER_PID" 10 >"$E2E_TMP/exit.status"
+status=$(<"$E2E_TMP/exit.status")
 [[ "$status" == 0 ]] || e2e_fail "\"Exit\" ended the server with status $status"
 e2e_port_listening "$PORT" && e2e_fail "port $PORT still listened on after Exit"
 received=$(timeout 5 cat <&3 | od -An -c) || true
@@ -111,7 +113,8 @@ done
 
 e2e_activate "$MAIN"
 e2e_click "$MAIN" 116 35
-status=$(e2e_wait_exit "$SERVER_PID" 10)
+e2e_wait_exit "$SERVER_PID" 10 >"$E2E_TMP/exit.status"
+status=$(<"$E2E_TMP/exit.status")
 [[ "$status" == 0 ]] || e2e_fail "\"Exit\" ended the first-start server with status $status"
 
 echo "window_test: 1 passed, 0 failed"
