@@ -1,5 +1,6 @@
 #include "playback/qt_media_player.h"
 #include "support/mp3_fixture.h"
+#include "support/spin.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,19 +19,6 @@
 
 namespace tallowcrest {
 namespace {
-
-bool SpinUntil(const std::function<bool()>& done, qint64 timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() <= timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
-
-void RunEventsFor(qint64 ms) { SpinUntil([] { return false; }, ms); }
 
 class QtMediaPlayerTest : public ::testing::Test {
 protected:
@@ -58,7 +46,7 @@ protected:
         timer.start();
         SpinUntil([&] { return ends >= count; });
         const qint64 tookMs = timer.elapsed();
-        RunEventsFor(1000);
+        SpinFor(1000);
         EXPECT_EQ(ends, count);
         return tookMs;
     }
@@ -76,7 +64,7 @@ TEST_F(QtMediaPlayerTest, ControlsBeforeAnyOpenDoNothing)
     player.Pause();
     player.Stop();
     player.Play();
-    RunEventsFor(300);
+    SpinFor(300);
     EXPECT_EQ(player.FileName(), "");
     EXPECT_EQ(player.playbackState(), QMediaPlayer::StoppedState);
     EXPECT_EQ(ends + failures, 0);
@@ -97,7 +85,7 @@ TEST_F(QtMediaPlayerTest, StopGivesNoEndAndPlayThenStartsOver)
     player.Open(Mp3("a.mp3"));
     ASSERT_TRUE(SpinUntil([&] { return player.position() >= 500; }));
     player.Stop();
-    RunEventsFor(2000);
+    SpinFor(2000);
     EXPECT_EQ(ends, 0);
     EXPECT_EQ(player.playbackState(), QMediaPlayer::StoppedState);
 
@@ -115,7 +103,7 @@ TEST_F(QtMediaPlayerTest, OpeningAnotherFileWhileOnePlaysReportsOnlyTheSecondEnd
 
     player.Open(second);
     EXPECT_EQ(player.FileName(), second);
-    RunEventsFor(1500 - sinceFirst.elapsed());  // past where the first would have ended
+    SpinFor(1500 - sinceFirst.elapsed());  // past where the first would have ended
     EXPECT_EQ(ends, 0);
     ExpectEndsToSettleAt(1);
     EXPECT_EQ(player.FileName(), second);
@@ -126,7 +114,7 @@ TEST_F(QtMediaPlayerTest, PauseHoldsTheTrackAndPlayResumesItToOneEnd)
     player.Open(Mp3("a.mp3"));
     ASSERT_TRUE(WaitUntilPlaying());
     player.Pause();
-    RunEventsFor(1500);
+    SpinFor(1500);
     EXPECT_EQ(ends, 0);
     EXPECT_EQ(player.playbackState(), QMediaPlayer::PausedState);
     EXPECT_GT(player.position(), 0);
@@ -194,7 +182,7 @@ TEST_F(QtMediaPlayerTest, FileThatIsNoMp3IsReportedAsFailedNotEnded)
 
     player.Open(path);
     ASSERT_TRUE(SpinUntil([&] { return failures > 0; }));
-    RunEventsFor(1000);
+    SpinFor(1000);
     EXPECT_EQ(failures, 1);
     EXPECT_EQ(ends, 0);
     EXPECT_EQ(player.FileName(), path);

@@ -60,9 +60,7 @@ std::vector<std::string> RowsOf(const ITrackList& list)
 
 bool WaitForState(const LiveServer& server, int state, int timeoutMs = 5000)
 {
-    TestClient idle;
-    idle.ReceiveUntil([&](const std::string&) { return server.winsock.State() == state; }, timeoutMs);
-    return server.winsock.State() == state;
+    return SpinUntil([&] { return server.winsock.State() == state; }, timeoutMs);
 }
 
 class ProtocolTest : public ::testing::Test {

@@ -5,28 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace tallowcrest::testing {
-
-inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // A Winsock on a free port with a host that behaves like the server's main
 // window: on a request it closes the socket and accepts; on data arrival it

@@ -16,7 +16,7 @@
 #include "remote/winsock.h"
 #include "shell/dialogs.h"
 #include "shell/frm_main.h"
-#include "shell/spin_until.h"
+#include "support/spin.h"
 #include "support/isolated_settings.h"
 #include "support/test_client.h"
 

@@ -1,7 +1,7 @@
 #include "shell/player_strip.h"
 
 #include "playback/qt_media_player.h"
-#include "shell/spin_until.h"
+#include "support/spin.h"
 #include "support/mp3_fixture.h"
 
 #include <QLabel>

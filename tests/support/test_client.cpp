@@ -21,14 +21,6 @@ void SpinOnce()
 
 }  // namespace
 
-void SpinFor(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        SpinOnce();
-}
-
 TestClient::~TestClient() { Close(); }
 
 bool TestClient::Connect(uint16_t port)

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/spin.h"
+
 namespace tallowcrest::testing {
 
 // A plain POSIX TCP client for tests that run the server in the same thread:
@@ -42,8 +44,5 @@ private:
 
 // A port nobody listens on right now.
 uint16_t FreePort();
-
-// Spins the event loop for ms milliseconds.
-void SpinFor(int ms);
 
 }  // namespace tallowcrest::testing
