@@ -12,7 +12,7 @@ packages=(
   # MP3 decoding for the player
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   # tests: MP3 generation, a real X desktop, screenshots
-  lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps
+  lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
 )
 
 missing=()
