@@ -163,6 +163,10 @@ TEST_F(ProtocolTest, OpenPlaysARealTrackAndRefusesEverythingElse)
     }
     EXPECT_EQ(server_->caption, "Tallowcrest Server");
     EXPECT_EQ(server_->media.FileName(), "");
+    for (const char* op : {"02", "03", "04"}) {
+        client_.Send(op);
+        EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << op << " before any track was opened";
+    }
 
     client_.Send("01" + track);
     EXPECT_EQ(client_.ReceiveQuiet(), "CODE_11Song One");
@@ -170,17 +174,7 @@ TEST_F(ProtocolTest, OpenPlaysARealTrackAndRefusesEverythingElse)
     EXPECT_EQ(server_->media.FileName(), track);
     for (const char* op : {"04", "02", "03"}) {
         client_.Send(op);
-        EXPECT_EQ(client_.ReceiveQuiet(), "") << op;
-    }
-}
-
-TEST_F(ProtocolTest, PlayStopPauseBeforeAnyOpenAnswerNoTrack)
-{
-    StartServer();
-    ConnectClient();
-    for (const char* op : {"02", "03", "04"}) {
-        client_.Send(op);
-        EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << op;
+        EXPECT_EQ(client_.ReceiveQuiet(), "") << op << " once a track is loaded";
     }
 }
 
