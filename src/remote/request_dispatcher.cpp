@@ -24,11 +24,13 @@ constexpr const char* kCaptionPrefix = "Tallowcrest Server: ";
 constexpr int kVolumeStep = 100;
 
 // Only a regular file can be played: a folder, a FIFO (opening it would
-// block) or a device is not a track.
+// block) or a device is not a track. A name holding a NUL byte names no file:
+// the system would only see the part before it.
 bool IsRegularFile(const std::string& path)
 {
     struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode);
 }
 
 std::string ReadWholeFile(const std::string& file)
