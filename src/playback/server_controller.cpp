@@ -1,6 +1,7 @@
 #include "playback/server_controller.h"
 
 #include "library/load_files.h"
+#include "playback/playback_controller.h"
 #include "playback/settings_store.h"
 #include "remote/connection_lifecycle.h"
 #include "remote/request_dispatcher.h"
@@ -21,6 +22,8 @@ constexpr const char* kDefaultPort = "9999";
 
 ServerController::ServerController(Components components)
     : parts_(std::move(components)),
+      playback_(std::make_unique<PlaybackController>(PlaybackController::Components{
+          parts_.lstFiles, parts_.media, parts_.winsock, parts_.setCaption, parts_.drawRandom})),
       lifecycle_(std::make_unique<ConnectionLifecycle>(parts_.winsock, parts_.messageBox))
 {
     RequestDispatcher::Context context{
@@ -29,7 +32,7 @@ ServerController::ServerController(Components components)
         parts_.lstFiles,
         [this] { return mediaFolder_; },
         [this] { cmdDir_Click(); },
-        [this](bool on) { shuffleOn_ = on; },
+        [this](bool on) { playback_->SetShuffleOn(on); },
         parts_.setCaption,
         parts_.trackListFile ? parts_.trackListFile : std::function<std::string()>(TrackListFilePath),
     };
@@ -76,6 +79,18 @@ void ServerController::Winsock_DataArrival()
     } while (dataWaiting_);
     handlingRequest_ = false;
 }
+
+void ServerController::lstFiles_DblClick() { playback_->lstFiles_DblClick(); }
+
+void ServerController::Media_EndOfStream(int32_t result) { playback_->Media_EndOfStream(result); }
+
+void ServerController::Media_PlaybackFailed() { playback_->Media_PlaybackFailed(); }
+
+void ServerController::cmdRandomize_Click() { playback_->cmdRandomize_Click(); }
+
+bool ServerController::ShuffleOn() const { return playback_->ShuffleOn(); }
+
+void ServerController::SetShuffleOn(bool on) { playback_->SetShuffleOn(on); }
 
 void ServerController::Winsock_Close() { lifecycle_->Winsock_Close(); }
 

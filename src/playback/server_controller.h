@@ -14,6 +14,7 @@ class ISettingsStore;
 class ISocket;
 class ITrackList;
 class ConnectionLifecycle;
+class PlaybackController;
 class RequestDispatcher;
 
 // The main window's run-time state and its handlers, free of widgets: the
@@ -30,6 +31,8 @@ public:
         std::function<void(const std::string&)> setCaption;
         // Where a list request writes its file; empty for the usual place.
         std::function<std::string()> trackListFile = {};
+        // Uniform in [0, 1) for shuffle picks; empty for the clock-seeded one.
+        std::function<float()> drawRandom = {};
     };
 
     explicit ServerController(Components components);
@@ -45,14 +48,19 @@ public:
     void Winsock_Close();
     void Winsock_Error(int number, const std::string& description);
 
+    void lstFiles_DblClick();
+    void Media_EndOfStream(int32_t result);
+    void Media_PlaybackFailed();
+    void cmdRandomize_Click();
+
     const std::string& MediaFolder() const { return mediaFolder_; }
-    bool ShuffleOn() const { return shuffleOn_; }
-    void SetShuffleOn(bool on) { shuffleOn_ = on; }
+    bool ShuffleOn() const;
+    void SetShuffleOn(bool on);
 
 private:
     Components parts_;
     std::string mediaFolder_;
-    bool shuffleOn_ = false;
+    std::unique_ptr<PlaybackController> playback_;
     std::unique_ptr<ConnectionLifecycle> lifecycle_;
     std::unique_ptr<RequestDispatcher> dispatcher_;
     // A request that waits in a modal prompt lets events in; blocks that

@@ -1,6 +1,7 @@
 #include "shell/frm_main.h"
 
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QListView>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -91,6 +92,7 @@ void frmMain::Build(Components components)
     connect(cmdDir_, &QPushButton::clicked, this, [this] { controller_->cmdDir_Click(); });
     connect(cmdPort_, &QPushButton::clicked, this, [this] { controller_->cmdPort_Click(); });
     connect(cmdExit_, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    ConnectPlaybackEvents(components.media);
 
     if (auto* winsock = dynamic_cast<Winsock*>(&components.winsock))
         ConnectSocketEvents(*winsock);
@@ -122,6 +124,32 @@ void frmMain::CreateControls(QtMediaPlayer& media)
     setTabOrder(cmdDir_, cmdExit_);
     setTabOrder(cmdExit_, lstFiles_);
     setTabOrder(lstFiles_, cmdRandomize_);
+}
+
+void frmMain::ConnectPlaybackEvents(QtMediaPlayer& media)
+{
+    connect(cmdRandomize_, &QPushButton::clicked, this, [this] { controller_->cmdRandomize_Click(); });
+    // The press of a double-click has already made the row under the pointer
+    // the selection.
+    connect(lstFiles_, &QListView::doubleClicked, this, [this] { controller_->lstFiles_DblClick(); });
+    lstFiles_->installEventFilter(this);
+    connect(&media, &QtMediaPlayer::endOfStream, this, [this] { controller_->Media_EndOfStream(0); });
+    // Queued: the player reports the failure from inside its own signal, and
+    // the handler opens the next file.
+    connect(&media, &QtMediaPlayer::playbackFailed, this, [this] { controller_->Media_PlaybackFailed(); },
+            Qt::QueuedConnection);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lstFiles_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            controller_->lstFiles_DblClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::ConnectSocketEvents(Winsock& winsock)

@@ -52,6 +52,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct OwnedComponents;
@@ -60,6 +61,7 @@ private:
     void Build(Components components);
     void CreateControls(QtMediaPlayer& media);
     void ConnectSocketEvents(Winsock& winsock);
+    void ConnectPlaybackEvents(QtMediaPlayer& media);
     void KeepSelectionInStep();
 
     void Form_Resize();

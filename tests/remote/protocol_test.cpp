@@ -1,7 +1,7 @@
 // The protocol over real sockets on 127.0.0.1, byte for byte, against the
 // server assembled from its real components.
 #include "library/track_scan.h"
-#include "remote/live_server.h"
+#include "support/live_server.h"
 #include "support/mp3_fixture.h"
 #include "support/test_client.h"
 

@@ -1,11 +1,14 @@
-#include "remote/live_server.h"
+#include "support/live_server.h"
+
+#include "library/track_scan.h"
 
 namespace tallowcrest::testing {
 
 LiveServer::LiveServer(const std::string& mediaFolder, const std::string& portText,
-                       std::function<std::string()> trackListFile)
+                       std::function<std::string()> trackListFile, std::function<float()> drawRandom)
     : controller({settings, lstFiles, messageBox, prompt, winsock, media,
-                  [this](const std::string& text) { caption = text; }, std::move(trackListFile)})
+                  [this](const std::string& text) { caption = text; }, std::move(trackListFile),
+                  std::move(drawRandom)})
 {
     settings.Save(kAppName, kSettingsSection, "Dir", mediaFolder);
     settings.Save(kAppName, kSettingsSection, "Port", portText);
@@ -16,6 +19,11 @@ LiveServer::LiveServer(const std::string& mediaFolder, const std::string& portTe
     QObject::connect(&winsock, &Winsock::error, &winsock, [this](int number, const QString& description) {
         controller.Winsock_Error(number, description.toStdString());
     });
+    QObject::connect(&media, &QtMediaPlayer::endOfStream, &media, [this] { controller.Media_EndOfStream(0); });
+    QObject::connect(&media, &QtMediaPlayer::playbackFailed, &media, [this] { controller.Media_PlaybackFailed(); },
+                     Qt::QueuedConnection);
+    // A freshly started server has scanned nothing yet.
+    TrackListBuffer.clear();
     controller.Form_Load();
 }
 

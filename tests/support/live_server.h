@@ -13,12 +13,13 @@
 namespace tallowcrest::testing {
 
 // The server as the main window assembles it, without the window: the real
-// socket, player, settings file and list model; only the dialogs are fakes.
+// socket, player, settings file and list model, wired as the window wires
+// them; only the dialogs are fakes.
 class LiveServer {
 public:
     // Stores the folder and port as a user would have, then loads.
     LiveServer(const std::string& mediaFolder, const std::string& portText,
-               std::function<std::string()> trackListFile = {});
+               std::function<std::string()> trackListFile = {}, std::function<float()> drawRandom = {});
 
     IsolatedSettings isolation;
     QtSettingsStore settings;
