@@ -99,7 +99,12 @@ void QtMediaPlayer::Open(const std::string& path)
 
     m_awaitingEnd = false;
     ++m_generation;
-    m_player.setSource(QUrl::fromLocalFile(playedName));
+    const QUrl source = QUrl::fromLocalFile(playedName);
+    // QMediaPlayer does not load a source equal to the current one again: a
+    // file that failed would stay silent instead of failing once more.
+    if (m_player.source() == source)
+        m_player.setSource(QUrl());
+    m_player.setSource(source);
     if (!previousLink.isEmpty())
         QFile::remove(previousLink);
     m_fileName = path;

@@ -180,12 +180,14 @@ TEST_F(QtMediaPlayerTest, FileThatIsNoMp3IsReportedAsFailedNotEnded)
     const std::string path = QFile::encodeName(dir.filePath("text.mp3")).toStdString();
     std::ofstream(path) << std::string(4096, 'x');
 
-    player.Open(path);
-    ASSERT_TRUE(SpinUntil([&] { return failures > 0; }));
-    SpinFor(1000);
-    EXPECT_EQ(failures, 1);
-    EXPECT_EQ(ends, 0);
-    EXPECT_EQ(player.FileName(), path);
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        player.Open(path);
+        ASSERT_TRUE(SpinUntil([&] { return failures >= attempt; })) << "attempt " << attempt;
+        SpinFor(1000);
+        EXPECT_EQ(failures, attempt);
+        EXPECT_EQ(ends, 0);
+        EXPECT_EQ(player.FileName(), path);
+    }
 }
 
 TEST_F(QtMediaPlayerTest, VolumeTakesTheExactLevelsInRangeAndKeepsItOtherwise)
