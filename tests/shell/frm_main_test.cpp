@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QListView>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -236,6 +239,43 @@ TEST_F(FrmMainTest, ListViewAndTrackListAgreeOnTheSelectionBothWays)
     rows.SetSelectedIndex(-1);
     EXPECT_TRUE(list->selectionModel()->selectedRows().isEmpty());
     EXPECT_FALSE(list->currentIndex().isValid());
+}
+
+void SendMouse(QWidget* target, QEvent::Type type, QPoint at)
+{
+    QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+TEST_F(FrmMainTest, DoubleClickOrEnterPlaysTheRowAndRandomizeTogglesShuffle)
+{
+    auto window = MakeWindow(socket);
+    window->show();
+    auto* list = Control<QListView>(*window, "lstFiles");
+    TrackListModel& rows = window->trackList();
+    ASSERT_EQ(rows.Count(), 2);
+
+    // The press of a double-click selects the row under the pointer.
+    const QPoint onSecondRow = list->visualRect(rows.index(1, 0)).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                              QEvent::MouseButtonRelease})
+        SendMouse(list->viewport(), type, onSecondRow);
+    EXPECT_EQ(rows.SelectedIndex(), 1);
+    EXPECT_EQ(media.FileName(), rows.Row(1));
+    EXPECT_EQ(window->windowTitle().toStdString(), "Tallowcrest Server: " + TrackTitle(rows.Row(1)));
+
+    rows.SetSelectedIndex(0);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    EXPECT_EQ(media.FileName(), rows.Row(0));
+
+    auto* randomize = Control<QAbstractButton>(*window, "cmdRandomize");
+    randomize->click();
+    EXPECT_TRUE(window->controller().ShuffleOn());
+    randomize->click();
+    EXPECT_FALSE(window->controller().ShuffleOn());
+    EXPECT_EQ(randomize->text(), QStringLiteral("Randomize"));
 }
 
 TEST_F(FrmMainTest, RealSocketEventsReachTheServerAndTheCaptionFollowsTheTrack)
