@@ -62,7 +62,9 @@ TEST_F(WinsockTest, HoldPushesMoreThanTheSystemBuffersTakeAtOnce)
         socket.SendData("END");
     }
     holding = true;
-    socket.Hold(500);
+    // Long enough for a loaded machine (or a sanitizer build) to move 12 MiB
+    // through loopback; only a Hold that pushed nothing would miss it.
+    socket.Hold(2000);
     const bool arrivedDuringHold = readerDone;
     reader.join();
 
