@@ -16,6 +16,8 @@
 #include "shell/layout_rule.h"
 #include "shell/player_strip.h"
 #include "shell/qt_dialogs.h"
+#include "shell/qt_tray_shell.h"
+#include "shell/shell_icon.h"
 
 namespace tallowcrest {
 
@@ -88,6 +90,7 @@ void frmMain::Build(Components components)
 
     CreateControls(components.media);
     KeepSelectionInStep();
+    CreateShellIcon(components.trayShell);
 
     connect(cmdDir_, &QPushButton::clicked, this, [this] { controller_->cmdDir_Click(); });
     connect(cmdPort_, &QPushButton::clicked, this, [this] { controller_->cmdPort_Click(); });
@@ -203,14 +206,62 @@ void frmMain::resizeEvent(QResizeEvent* event)
     Form_Resize();
 }
 
+void frmMain::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Minimising does not always resize the window.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        Form_Resize();
+}
+
 void frmMain::Form_Resize()
 {
-    if (isMinimized())
+    if (isMinimized()) {
+        // Without a notification area the icon could never be clicked: the
+        // window stays minimised where the taskbar can bring it back.
+        if (!trayShell_->Available())
+            return;
+        ShellIcon_->SetVisible(true);
+        // Hiding from inside the state change confuses some window managers.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isMinimized())
+                    hide();
+                else
+                    ShellIcon_->SetVisible(false);
+            },
+            Qt::QueuedConnection);
         return;
+    }
     const StretchedSizes sizes =
         StretchForClientArea(width(), height(), cmdPort_->width(), cmdPort_->height());
     Media_->resize(sizes.mediaWidth, Media_->height());
     lstFiles_->resize(sizes.listWidth, sizes.listHeight);
+}
+
+void frmMain::CreateShellIcon(ITrayShell* trayShell)
+{
+    if (!trayShell) {
+        ownTrayShell_ = std::make_unique<QtTrayShell>(this);
+        trayShell = ownTrayShell_.get();
+    }
+    trayShell_ = trayShell;
+    ShellIcon_ = std::make_unique<ShellIcon>(ShellIcon::Host{*trayShell_, this});
+    ShellIcon_->ReadProperties(PropertyBag{
+        {QStringLiteral("_extentx"), 847},
+        {QStringLiteral("_extenty"), 847},
+        {QStringLiteral("icon"), QVariant::fromValue(WindowIcon())},
+        {QStringLiteral("sysmenu"), false},
+    });
+    ShellIcon_->events.Click = [this](int button) { ShellIcon_Click(button); };
+}
+
+void frmMain::ShellIcon_Click(int)
+{
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    show();
+    ShellIcon_->SetVisible(false);
 }
 
 void frmMain::cmdExit_Click()

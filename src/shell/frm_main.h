@@ -12,12 +12,15 @@ class QPushButton;
 namespace tallowcrest {
 
 class IMessageBox;
+class ITrayShell;
 class IPrompt;
 class ISettingsStore;
 class ISocket;
 class PlayerStrip;
+class QtTrayShell;
 class QtMediaPlayer;
 class ServerController;
+class ShellIcon;
 class Winsock;
 
 // The main window: four buttons, the player strip and the track list, laid
@@ -35,6 +38,8 @@ public:
         IPrompt& prompt;
         ISocket& winsock;
         QtMediaPlayer& media;
+        // The notification area for the tray icon; nullptr: the desktop's.
+        ITrayShell* trayShell = nullptr;
     };
 
     // Builds the real components: the user's settings file, Qt dialogs, a
@@ -45,6 +50,7 @@ public:
 
     ServerController& controller() { return *controller_; }
     TrackListModel& trackList() { return trackList_; }
+    ShellIcon& shellIcon() { return *ShellIcon_; }
 
     // The first show loads the window (settings, track list, listening)
     // before it appears on screen, once per window.
@@ -52,6 +58,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -65,6 +72,8 @@ private:
     void KeepSelectionInStep();
 
     void Form_Resize();
+    void CreateShellIcon(ITrayShell* trayShell);
+    void ShellIcon_Click(int button);
     void cmdExit_Click();
 
     std::unique_ptr<OwnedComponents> owned_;
@@ -79,6 +88,10 @@ private:
     QPushButton* cmdExit_ = nullptr;
     QListView* lstFiles_ = nullptr;
     PlayerStrip* Media_ = nullptr;
+    // After the notification area, so that the icon is removed before it goes.
+    std::unique_ptr<QtTrayShell> ownTrayShell_;
+    ITrayShell* trayShell_ = nullptr;
+    std::unique_ptr<ShellIcon> ShellIcon_;
 };
 
 }  // namespace tallowcrest
