@@ -9,12 +9,21 @@ namespace tallowcrest {
 QtTrayShell::QtTrayShell(QWidget* window) : window_(window)
 {
     connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // The callback may delete the icon, which drops it: hold a copy.
-        const auto callback = callback_;
-        if (!callback)
-            return;
-        for (int code : MouseCodes(reason))
-            callback(code);
+        // Reported once the icon's window is out of its mouse handler: what
+        // the codes set off may remove the icon, and its window with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                for (int code : MouseCodes(reason)) {
+                    // A callback that removed the icon has also ended the
+                    // rest of this activation.
+                    const auto callback = callback_;
+                    if (!callback)
+                        return;
+                    callback(code);
+                }
+            },
+            Qt::QueuedConnection);
     });
 }
 

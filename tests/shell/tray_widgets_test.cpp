@@ -20,6 +20,13 @@ namespace {
 
 using Codes = std::vector<int>;
 
+// Activations are reported once the event loop runs again.
+void Activate(QSystemTrayIcon& tray, QSystemTrayIcon::ActivationReason reason)
+{
+    emit tray.activated(reason);
+    SpinFor(10);
+}
+
 TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdded)
 {
     QtTrayShell shell(nullptr);
@@ -29,7 +36,7 @@ TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdde
     record.szTip = QStringLiteral("Tallowcrest") + QChar(0) + QString(52, ' ');
     QSystemTrayIcon& tray = shell.trayIcon();
 
-    emit tray.activated(QSystemTrayIcon::Trigger);
+    Activate(tray, QSystemTrayIcon::Trigger);
     EXPECT_TRUE(codes.empty()) << "nothing is reported before the add";
 
     shell.Add(record);
@@ -47,7 +54,7 @@ TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdde
     };
     for (const auto& c : cases) {
         codes.clear();
-        emit tray.activated(c.reason);
+        Activate(tray, c.reason);
         EXPECT_EQ(codes, c.codes) << "reason " << c.reason;
     }
 
@@ -60,10 +67,18 @@ TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdde
     shell.Modify(record);
     EXPECT_TRUE(tray.toolTip().isEmpty());
 
-    shell.Delete(record);
+    // An activation whose first code removes the icon reports no more.
+    record.callback = [&](int code) {
+        codes.push_back(code);
+        shell.Delete(record);
+    };
+    shell.Add(record);
+    codes.clear();
+    Activate(tray, QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(codes, Codes{515});
     EXPECT_FALSE(tray.isVisible());
     codes.clear();
-    emit tray.activated(QSystemTrayIcon::Trigger);
+    Activate(tray, QSystemTrayIcon::Trigger);
     EXPECT_TRUE(codes.empty()) << "a removed icon reports nothing";
 }
 
