@@ -86,7 +86,6 @@ ShellIcon::ShellIcon(Host host) : host_(std::move(host))
         tmrMenu_ = ownTimer_.get();
     }
     NotifyData_.callback = [this](int code) { MouseCallback(code); };
-    SetTipField(QString());
 }
 
 ShellIcon::~ShellIcon()

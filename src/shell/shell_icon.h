@@ -29,7 +29,7 @@ struct NotifyData {
     // code (512 to 518 for the left and right buttons).
     std::function<void(int code)> callback;
     QIcon hIcon;  // null when there is no picture
-    QString szTip = QString(kTipLength, QLatin1Char(' '));
+    QString szTip = QString(QChar(0)) + QString(kTipLength - 1, QLatin1Char(' '));
 
     // The tip as the shell shows it: the field up to its NUL.
     QString TipShown() const;
