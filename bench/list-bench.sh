@@ -7,11 +7,16 @@
 #   ROOT       the library, generated when missing (default: /tmp/tallowcrest-bench/library)
 #   RUNS       timed runs of each (default: 5)
 #   TRACKS=N in the environment sets the library size (default: 200000)
+#   ATTACH_PID=PID ATTACH_PORT=PORT in the environment: time a server that is
+#              already running on the library instead of starting one
+#
+# The peak memory is the one during the runs: the high-water mark is reset
+# before them when the kernel allows it (/proc/PID/clear_refs).
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
-top=$(git -C "$here" rev-parse --show-toplevel)
-BUILD_DIR=$(cd "${1:-$top/build}" && pwd) || exit 1
+source "$here/lib.sh"
+BUILD_DIR=$(cd "${1:-$bench_top/build}" && pwd) || exit 1
 ROOT=${2:-/tmp/tallowcrest-bench/library}
 RUNS=${3:-5}
 TRACKS=${TRACKS:-200000}
@@ -19,47 +24,47 @@ SERVER=$BUILD_DIR/tallowcrest-server
 PROBE=$here/list_probe.py
 
 die() { echo "list-bench: $*" >&2; exit 1; }
-[[ -x $SERVER ]] || die "server not built: $SERVER"
 
-if [[ ! -f $ROOT.complete ]]; then
-    echo "list-bench: making a library of $TRACKS tracks under $ROOT"
-    rm -rf -- "$ROOT"
-    mkdir -p "$(dirname "$ROOT")"
-    python3 "$top/../shared/bench/make-library.py" "$ROOT" --tracks "$TRACKS" || die "cannot make the library"
-    touch "$ROOT.complete"
-fi
+bench_make_library "$ROOT" "$TRACKS" || die "cannot make the library"
 
 WORK=$(mktemp -d /tmp/tallowcrest-list-bench.XXXXXX)
-SERVER_PID=
 cleanup() {
-    if [[ -n $SERVER_PID ]]; then
-        kill "$SERVER_PID" 2>/dev/null
-        wait "$SERVER_PID" 2>/dev/null
-    fi
+    bench_stop_server
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/runtime
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/TallowcrestServer" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf '[Settings]\nDir=%s\nPort=%s\n' "$ROOT" "$PORT" >"$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"
+if [[ -n ${ATTACH_PID:-} ]]; then
+    [[ -n ${ATTACH_PORT:-} ]] || die "ATTACH_PID needs ATTACH_PORT"
+    PID=$ATTACH_PID PORT=$ATTACH_PORT
+    bench_running "$PID" || die "no server with pid $PID"
+    echo "list-bench: timing the running server $PID on port $PORT"
+else
+    [[ -x $SERVER ]] || die "server not built: $SERVER"
+    bench_isolate "$WORK"
+    PORT=$(bench_free_port)
+    bench_write_settings "$ROOT" "$PORT"
+    echo "list-bench: starting the server (offscreen) on port $PORT"
+    bench_start_server "$SERVER" "$WORK/server.log"
+    PID=$SERVER_PID
+    for ((i = 0; i < 3000; i++)); do
+        bench_listening "$PORT" && break
+        bench_running "$PID" || die "server exited during start-up: $(tail -n 5 "$WORK/server.log")"
+        sleep 0.1
+    done
+    bench_listening "$PORT" || die "server did not listen within 300 s"
+fi
 
-listening() { [[ -n $(ss -ltnH "sport = :$PORT") ]]; }
-memory_kb() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$SERVER_PID/status"; }
-
-echo "list-bench: starting the server (offscreen) on port $PORT"
-QT_QPA_PLATFORM=offscreen "$SERVER" >"$WORK/server.log" 2>&1 &
-SERVER_PID=$!
-for ((i = 0; i < 3000; i++)); do
-    listening && break
-    kill -0 "$SERVER_PID" 2>/dev/null || die "server exited during start-up: $(tail -n 5 "$WORK/server.log")"
-    sleep 0.1
-done
-listening || die "server did not listen within 300 s"
+memory_kb() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$PID/status"; }
 RSS_BEFORE=$(memory_kb VmRSS)
+HWM_BEFORE=$(memory_kb VmHWM)
+# 5 resets the peak to the present resident size.
+if echo 5 2>/dev/null >"/proc/$PID/clear_refs"; then
+    HWM_SCOPE="during runs"
+else
+    HWM_SCOPE="since start"
+fi
 
 list_times=()
 find_times=()
@@ -77,9 +82,8 @@ done
 HWM_AFTER=$(memory_kb VmHWM)
 RSS_AFTER=$(memory_kb VmRSS)
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-list_median=$(median "${list_times[@]}")
-find_median=$(median "${find_times[@]}")
+list_median=$(bench_median "${list_times[@]}")
+find_median=$(bench_median "${find_times[@]}")
 
 sort "$WORK/server-paths.txt" >"$WORK/server-sorted.txt"
 sort "$WORK/find-paths.txt" >"$WORK/find-sorted.txt"
@@ -91,7 +95,7 @@ echo "library:        $ROOT ($(wc -l <"$WORK/find-sorted.txt") files matching fi
 echo "00 median:      $list_median s"
 echo "find median:    $find_median s"
 awk -v l="$list_median" -v f="$find_median" 'BEGIN { r = l / f; printf "ratio 00/find:  %.3f (target <= 1.0: %s)\n", r, r <= 1.0 ? "met" : "missed" }'
-echo "server memory:  VmRSS before runs $RSS_BEFORE kB, VmRSS after $RSS_AFTER kB, VmHWM after runs $HWM_AFTER kB"
+echo "server memory:  VmRSS before runs $RSS_BEFORE kB (VmHWM $HWM_BEFORE kB), VmRSS after $RSS_AFTER kB, VmHWM $HWM_SCOPE $HWM_AFTER kB"
 if ((only_server == 0 && only_find == 0)); then
     echo "paths:          same set as find ($(wc -l <"$WORK/server-sorted.txt"))"
 else

@@ -3,23 +3,20 @@
 #
 # usage: scan-bench.sh BUILD_DIR [ROOT] [RUNS]
 #
-# Builds the library under ROOT unless ROOT already exists, then times
+# Builds the library under ROOT unless a complete one is there, then times
 # ScanFolder (inside scan_bench) and `find ROOT -name '*[mM][pP]3'` in
 # alternation, RUNS times each after one warm-up run of both, and prints both
 # medians and their ratio. Fails when the two do not find the same paths.
 set -euo pipefail
 
 build_dir=${1:?usage: scan-bench.sh BUILD_DIR [ROOT] [RUNS]}
-root=${2:-${TMPDIR:-/tmp}/tallowcrest-scan-bench-200k}
+root=${2:-/tmp/tallowcrest-bench/library}
 runs=${3:-7}
 scan_bench=$build_dir/bench/scan_bench
 [[ -x $scan_bench ]] || { echo "no $scan_bench; build the scan_bench target first" >&2; exit 2; }
 
-source_top=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
-make_library=$source_top/../shared/bench/make-library.py
-if [[ ! -e $root ]]; then
-    python3 "$make_library" "$root" --tracks 200000
-fi
+source "$(dirname "$0")/lib.sh"
+bench_make_library "$root" 200000
 
 now_ns() { date +%s%N; }
 
