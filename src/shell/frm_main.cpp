@@ -222,7 +222,9 @@ void frmMain::Form_Resize()
         if (!trayShell_->Available())
             return;
         ShellIcon_->SetVisible(true);
-        // Hiding from inside the state change confuses some window managers.
+        // Withdrawn once the state change has been handled, so that the
+        // hide does not cross the window manager's own iconify; a restore
+        // in between keeps the window and drops the icon.
         QMetaObject::invokeMethod(
             this,
             [this] {

@@ -229,6 +229,19 @@ TEST_F(MinimiseToTrayTest, MinimisingHidesTheWindowBehindAnIconAndAnyClickBrings
     EXPECT_EQ(tray.calls, (std::vector<std::string>{"add icon", "delete"}));
 }
 
+TEST_F(MinimiseToTrayTest, ARestoreBeforeTheWindowIsHiddenKeepsItAndDropsTheIcon)
+{
+    window->setWindowState(Qt::WindowMinimized);
+    window->setWindowState(Qt::WindowNoState);
+    SpinFor(50);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    // The platform may echo each state once more; what counts is the end.
+    ASSERT_FALSE(tray.calls.empty());
+    EXPECT_EQ(tray.calls.back(), "delete");
+    EXPECT_FALSE(window->shellIcon().IconAdded());
+}
+
 TEST_F(MinimiseToTrayTest, WithoutANotificationAreaTheWindowStaysMinimisedInTheTaskbar)
 {
     tray.available = false;
