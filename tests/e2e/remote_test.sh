@@ -29,7 +29,7 @@ e2e_start_desktop
 
 # A small library of real MP3 files, with spaces in names and sub-folders.
 for track in "Alpha/one" "Beta Band/Two Words" "Beta Band/Live Set/three" "top"; do
-    e2e_make_mp3 "$LIB/$track.mp3" 1 || fail "cannot make $LIB/$track.mp3"
+    e2e_make_mp3 "$LIB/$track.mp3" 3 || fail "cannot make $LIB/$track.mp3"
 done
 echo "not music" >"$LIB/Alpha/notes.txt"
 
@@ -107,9 +107,11 @@ for command in play pause stop louder quieter "shuffle on" "shuffle off"; do
     remote 0 "ok" $command
 done
 
+# A connected client hears "CODE_12" when a track ends: "02" comes last and
+# "03" stops the track long before its end.
 step "requests without a reply send nothing back on the wire"
 raw_open
-for request in 02 05 07True 08 03; do
+for request in 05 07True 08 02 03; do
     raw_expect "$request" "" 0.5
 done
 raw_expect "01$LIB/top.mp3" "CODE_11top"
