@@ -196,7 +196,7 @@ protected:
     std::unique_ptr<frmMain> window;
 };
 
-TEST_F(MinimiseToTrayTest, MinimisingHidesTheWindowBehindAnIconAndAnyClickBringsItBackAtNormalSize)
+TEST_F(MinimiseToTrayTest, MinimisingHidesTheWindowBehindAnIconAndAnyClickBringsItBackNeitherMinimisedNorMaximised)
 {
     EXPECT_TRUE(tray.calls.empty()) << "no icon while the window is up";
     const struct {
