@@ -1,8 +1,6 @@
 #include "remote/remote_request.h"
 
 #include <cctype>
-#include <cstdlib>
-#include <regex>
 
 namespace tallowcrest {
 
@@ -39,6 +37,44 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
+// A number in plain decimal notation (a sign, digits with an optional point,
+// an optional exponent) is true unless its digits are all zero; any other
+// text has no value. Hex, "inf" and "nan" are not numbers here. Scanned by
+// hand: std::regex recurses once per character, so a long argument from the
+// client would overflow the stack, and strtod reads the point by the locale.
+std::optional<bool> PlainDecimalIsNonZero(std::string_view text)
+{
+    std::size_t i = 0;
+    bool nonZero = false;
+    const auto skipSign = [&] {
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+    };
+    const auto skipDigits = [&](bool mantissa) {
+        const std::size_t start = i;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            nonZero = nonZero || (mantissa && text[i] != '0');
+        return i - start;
+    };
+    skipSign();
+    std::size_t mantissaDigits = skipDigits(true);
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += skipDigits(true);
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        skipSign();
+        if (skipDigits(false) == 0)
+            return std::nullopt;
+    }
+    if (i != text.size())
+        return std::nullopt;
+    return nonZero;
+}
+
 }  // namespace
 
 std::optional<bool> ParseBooleanText(std::string_view text)
@@ -48,12 +84,7 @@ std::optional<bool> ParseBooleanText(std::string_view text)
         return true;
     if (EqualsIgnoringCase(text, "false"))
         return false;
-    // Plain decimal notation only: strtod alone would also take hex, "inf" and "nan".
-    static const std::regex number(R"([+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?)");
-    const std::string candidate(text);
-    if (!std::regex_match(candidate, number))
-        return std::nullopt;
-    return std::strtod(candidate.c_str(), nullptr) != 0.0;
+    return PlainDecimalIsNonZero(text);
 }
 
 }  // namespace tallowcrest
