@@ -13,6 +13,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   # tests: MP3 generation, a real X desktop, screenshots
   lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
+  # sanitizer build and request fuzzer: clang, its ASan/UBSan/libFuzzer runtimes, a symbolizer for reports
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()
