@@ -44,6 +44,7 @@ if ((${#targets[@]})); then
     log "building ${targets[*]}"
     cmake --build "$BUILD_DIR" -j2 --target "${targets[@]}" >&2 || die "build failed"
 fi
+LOAD_AT_START=$(cut -d' ' -f1-3 /proc/loadavg)
 bench_make_library "$ROOT" "$TRACKS" || die "cannot make the library"
 FOLDERS=$(find "$ROOT" -type d | wc -l)
 
@@ -74,11 +75,16 @@ bench_write_settings "$ROOT" "$PORT"
 SETTINGS=$(bench_settings_file)
 
 # Sets STARTED_TIMES to "SETTINGS_READ LISTENING" in seconds from the start.
+# The probe watches before the server starts, so no open is missed.
 start_once() {
+    local ready
+    coproc PROBE { exec python3 "$here/start_probe.py" --port "$PORT" --watch "$SETTINGS"; }
+    read -r ready <&"${PROBE[0]}"
+    [[ $ready == ready ]] || die "the start-up probe did not start"
     bench_start_server "$SERVER" "$WORK/server.log"
-    STARTED_TIMES=$(python3 "$here/start_probe.py" --pid "$SERVER_PID" --port "$PORT" \
-        --since "$SERVER_STARTED" --watch "$SETTINGS") ||
-        die "start-up failed: $(tail -n 5 "$WORK/server.log")"
+    echo "$SERVER_PID $SERVER_STARTED" >&"${PROBE[1]}"
+    read -r STARTED_TIMES <&"${PROBE[0]}"
+    wait "$PROBE_PID" || die "start-up failed: $(tail -n 5 "$WORK/server.log")"
 }
 
 log "start-up, 1 uncounted + $START_RUNS runs"
@@ -86,17 +92,24 @@ start_once
 read -r _ first_listen <<<"$STARTED_TIMES"
 bench_stop_server
 listen_times=()
+read_times=()
 load_times=()
 for ((run = 1; run <= START_RUNS; run++)); do
     start_once
     read -r settings_read listen <<<"$STARTED_TIMES"
     listen_times+=("$listen")
-    load_times+=("$(calc %.4f "$listen - $settings_read")")
-    log "start $run: listening after $listen s, $settings_read s of them before the settings were read"
+    # "-": the settings were read before the probe watched them.
+    if [[ $settings_read != - ]]; then
+        read_times+=("$settings_read")
+        load_times+=("$(calc %.4f "$listen - $settings_read")")
+    fi
+    log "start $run: listening after $listen s, settings read after $settings_read s"
     ((run < START_RUNS)) && bench_stop_server
 done
 listen_ms=$(calc %.0f "$(bench_median "${listen_times[@]}") * 1000")
+((${#load_times[@]})) || die "the settings file was never seen opened"
 load_ms=$(calc %.0f "$(bench_median "${load_times[@]}") * 1000")
+read_ms=$(calc %.0f "$(bench_median "${read_times[@]}") * 1000")
 first_listen_ms=$(calc %.0f "$first_listen * 1000")
 
 # The last server stays up: memory at rest, idle, then "00".
@@ -122,7 +135,8 @@ sleep "$IDLE_SECONDS"
 cpu_after=$(cpu_ticks)
 switches >"$WORK/idle-after"
 idle_cpu_ms=$(calc %.0f "($cpu_after - $cpu_before) * 1000 / $(getconf CLK_TCK)")
-# Threads that ended during the window count from their last known figure.
+# A thread that ended during the window took its count with it; such threads
+# are listed apart (the CPU figure still holds their time).
 idle_wakes=$(awk 'NR == FNR { before[$1] = $3; name[$1] = $2; next }
     { after[$1] = $3; name[$1] = $2 }
     END {
@@ -134,7 +148,7 @@ idle_wakes=$(awk 'NR == FNR { before[$1] = $3; name[$1] = $2; next }
         print total + 0, detail
     }' "$WORK/idle-before" "$WORK/idle-after")
 read -r idle_switches idle_detail <<<"$idle_wakes"
-idle_detail=${idle_detail%; }
+idle_detail=${idle_detail%;}
 # Threads that ended or started during the window, by name.
 ended=$(awk 'NR == FNR { after[$1] = 1; next } !($1 in after) { print $2 }' "$WORK/idle-after" "$WORK/idle-before" |
     sort | uniq -c | awk '{ printf "%s%d %s", (NR > 1 ? ", " : ""), $1, $2 }')
@@ -158,7 +172,7 @@ mb() { calc %.0f "$1 / 1024"; }
 ratio() { calc %.2f "$1 / $2"; }
 
 cat <<EOF
-Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) cores, commit $commit, with \`bash bench/run-all.sh\`.
+Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) cores (load average $LOAD_AT_START at the start), commit $commit, with \`bash bench/run-all.sh\`.
 The server ran with \`QT_QPA_PLATFORM=offscreen\`, HOME and the XDG folders in a
 fresh folder under /tmp, and its own settings file there (\`Dir\` the library,
 \`Port\` a free port); no client connected before the "00" runs. The library is
@@ -171,10 +185,10 @@ $(grouped "$TRACKS") tracks in $(grouped "$FOLDERS") folders from \`make-library
 | filling the track list with 200,000 rows (split the scan text, hand it to the model), median of 9 | $(calc %.1f "$fill_ms") ms | splitting the lines alone: $(calc %.1f "$split_ms") ms | **$(ratio "$fill_ms" "$split_ms")** | well under 100 ms |
 | server memory at rest: VmRSS 1 s after listening, library loaded, no client | $(mb "$rest_rss_kb") MB | peak during start-up (VmHWM): $(mb "$start_hwm_kb") MB | — | — |
 | server memory peak during the "00" runs (VmHWM, $hwm_scope) | $(mb "$list_hwm_kb") MB | at rest: $(mb "$rest_rss_kb") MB | $(ratio "$list_hwm_kb" "$rest_rss_kb") | — |
-| idle for $IDLE_SECONDS s after start-up, no client, nothing playing: CPU (utime+stime), context switches of all threads | $idle_cpu_ms ms, $idle_switches switches | — | — | 0 switches |
+| idle for $IDLE_SECONDS s after start-up, no client, nothing playing: CPU (utime+stime), context switches of all threads | CPU $idle_cpu_ms ms; switches: $idle_switches | — | — | 0 switches |
 | start to listening (process start to the port listening), median of $START_RUNS | $listen_ms ms | the splash's $SPLASH_MS ms (by design) | splash share $(ratio "$SPLASH_MS" "$listen_ms") | — |
-| of it, the main window's load: first settings read to listening (scan, list fill, listen), median of $START_RUNS | $load_ms ms | folder scan above: $(calc %.0f "$scan_ms") ms | $(ratio "$load_ms" "$scan_ms") | — |
+| of it, the main window's load: first settings read to listening (scan, list fill, listen), median of ${#load_times[@]} | $load_ms ms | folder scan above: $(calc %.0f "$scan_ms") ms | $(ratio "$load_ms" "$scan_ms") | — |
 
-- Start-up before the splash and between the splash and the main window's load (Qt, the window, the player): $(calc %.0f "$listen_ms - $SPLASH_MS - $load_ms") ms. The first start in a fresh home, when GStreamer also builds its plugin registry, took $first_listen_ms ms and is not counted.
+- Start-up: the settings file was first read $read_ms ms after the start (median); Qt's start-up, the window and the player took $(calc %.0f "$listen_ms - $SPLASH_MS - $load_ms") ms besides the splash and the load. The first start in a fresh home, when GStreamer also builds its plugin registry, took $first_listen_ms ms and is not counted.
 - Idle: switches by thread (name id: count): ${idle_detail:-none}; threads that ended meanwhile: ${ended:-none}; started: ${started:-none}.
 EOF

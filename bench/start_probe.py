@@ -1,19 +1,19 @@
 #!/usr/bin/env python3
 """Times a Tallowcrest server's start-up from outside the process.
 
-Started right after the server, with the moment the server was started. Waits
-until the server's TCP port is listening and prints, counted from that moment,
-when each watched file or folder was first opened and when the port was first
+Watches the given files and folders first, prints "ready", then reads the
+server's pid and the moment it was started ("PID EPOCH_SECONDS") from stdin.
+Waits until the server's TCP port is listening and prints, counted from that
+moment, when each watched path was first opened and when the port was first
 seen listening (polled every 2 ms in /proc/net/tcp and tcp6, without
 connecting, so no client is made). Opens are seen through inotify, which costs
 the server nothing; a path never opened prints "-".
 
-usage: start_probe.py --pid PID --port PORT --since EPOCH_SECONDS [--watch PATH]... [--timeout S]
-prints: SECONDS_TO_FIRST_OPEN_OF_EACH_PATH... LISTEN_SECONDS
+usage: start_probe.py --port PORT [--watch PATH]... [--timeout S]
+prints: ready, then SECONDS_TO_FIRST_OPEN_OF_EACH_PATH... LISTEN_SECONDS
 """
 import argparse
 import ctypes
-import ctypes.util
 import os
 import struct
 import sys
@@ -29,7 +29,9 @@ class OpenWatch:
     """First opens of a few paths, each a file or a folder itself."""
 
     def __init__(self, paths):
-        libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+        # Not ctypes.util.find_library: it runs ldconfig, slow enough on a
+        # busy machine to miss the first opens.
+        libc = ctypes.CDLL("libc.so.6", use_errno=True)
         self.fd = libc.inotify_init1(IN_NONBLOCK)
         if self.fd < 0:
             raise SystemExit(f"start_probe: no inotify: {os.strerror(ctypes.get_errno())}")
@@ -81,21 +83,25 @@ def alive(pid: int) -> bool:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("--pid", type=int, required=True)
     parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--since", type=float, required=True)
     parser.add_argument("--watch", action="append", default=[])
     parser.add_argument("--timeout", type=float, default=300)
     args = parser.parse_args()
 
     watch = OpenWatch(args.watch)
+    print("ready", flush=True)
+    try:
+        pid, since = sys.stdin.readline().split()
+        pid, since = int(pid), float(since)
+    except ValueError:
+        raise SystemExit("start_probe: expected PID EPOCH_SECONDS on stdin")
     deadline = time.monotonic() + args.timeout
     while True:
         now = time.time()
         watch.note(now)
         if listening(args.port):
             break
-        if not alive(args.pid):
+        if not alive(pid):
             raise SystemExit("start_probe: the server exited during start-up")
         if time.monotonic() > deadline:
             raise SystemExit(f"start_probe: not listening after {args.timeout} s")
@@ -103,7 +109,7 @@ def main() -> int:
     # Opens in the last interval are only read now; none is later than the listen.
     watch.note(now)
     times = [watch.opened.get(path) for path in args.watch] + [now]
-    print(" ".join("-" if t is None else f"{t - args.since:.4f}" for t in times))
+    print(" ".join("-" if t is None else f"{t - since:.4f}" for t in times))
     return 0
 
 
