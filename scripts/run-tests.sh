@@ -18,4 +18,9 @@ export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 CC=clang CXX=clang++ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLOWCREST_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 cd build-sanitize
-ctest --output-on-failure -j2 "$@"
+# The soak test is left out here: it bounds the server's resident memory over
+# 5,000 sessions, and AddressSanitizer keeps freed memory in quarantine, so
+# resident memory grows by design (leaks are LeakSanitizer's job here); its
+# 10 s reply bound also does not allow for the sanitized player's slower
+# GStreamer state changes.
+ctest --output-on-failure -j2 -E '^Soak\.' "$@"
