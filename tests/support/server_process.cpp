@@ -170,7 +170,9 @@ std::string ServerProcess::Output() const
     std::ifstream in(home_.path().toStdString() + "/server.log");
     std::stringstream text;
     text << in.rdbuf();
-    return text.str();
+    const std::string all = text.str();
+    constexpr std::size_t kShown = 4096;
+    return all.size() > kShown ? "..." + all.substr(all.size() - kShown) : all;
 }
 
 std::map<std::string, int> ServerProcess::OpenDescriptorKinds() const

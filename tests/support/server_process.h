@@ -28,7 +28,7 @@ public:
     pid_t Pid() const { return pid_; }
     uint16_t Port() const { return port_; }
     bool Running() const;
-    // What the server printed, for failure messages.
+    // The last few KiB the server printed, for failure messages.
     std::string Output() const;
 
     // The kinds of the open file descriptors and how many of each: "socket",
