@@ -51,6 +51,8 @@ void RequireReadableRegularFile(const std::string& path)
 QtMediaPlayer::QtMediaPlayer(QObject* parent)
     : QObject(parent)
 {
+    m_loadingPatience.setSingleShot(true);
+    connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::SwitchToPendingSource);
     m_audioOutput.setVolume(GainForLevel(m_volume));
     m_player.setAudioOutput(&m_audioOutput);
 
@@ -85,33 +87,60 @@ void QtMediaPlayer::Open(const std::string& path)
     const QByteArray bytes = QByteArray::fromStdString(path);
     const QString name = QFile::decodeName(bytes);
     QString playedName = QFileInfo(name).absoluteFilePath();
-    QString previousLink;
+    QString link;
     // A name that does not survive decoding (not valid UTF-8) cannot be put
     // into a URL; the player is given a link with a plain name to it instead.
     // (Feeding it the open file as a QIODevice fails in Qt 6.4 once the
     // player switches from one such device to the next.)
     if (QFile::encodeName(name) != bytes) {
-        playedName = LinkTo(bytes);
-        previousLink = std::exchange(m_link, playedName);
-    } else {
-        previousLink = std::exchange(m_link, QString());
+        link = LinkTo(bytes);
+        playedName = link;
     }
 
     m_awaitingEnd = false;
     ++m_generation;
-    const QUrl source = QUrl::fromLocalFile(playedName);
+    if (m_hasPending && !m_pendingLink.isEmpty())
+        QFile::remove(m_pendingLink);
+    m_hasPending = true;
+    m_pendingSource = QUrl::fromLocalFile(playedName);
+    m_pendingLink = link;
+    m_pendingAfter = After::Play;
+    m_fileName = path;
+    if (m_player.mediaStatus() == QMediaPlayer::LoadingMedia)
+        m_loadingPatience.start(kLoadingPatienceMs);
+    else
+        SwitchToPendingSource();
+    emit opened();
+}
+
+void QtMediaPlayer::SwitchToPendingSource()
+{
+    if (!m_hasPending)
+        return;
+    m_hasPending = false;
+    m_loadingPatience.stop();
     // QMediaPlayer does not load a source equal to the current one again: a
     // file that failed would stay silent instead of failing once more.
-    if (m_player.source() == source)
+    if (m_player.source() == m_pendingSource)
         m_player.setSource(QUrl());
-    m_player.setSource(source);
+    m_player.setSource(m_pendingSource);
+    // The previous link goes only once the player has moved on from it.
+    const QString previousLink = std::exchange(m_link, m_pendingLink);
     if (!previousLink.isEmpty())
         QFile::remove(previousLink);
-    m_fileName = path;
-    m_awaitingEnd = true;
-    m_restartsLeft = kMaxRestarts;
-    m_player.play();
-    emit opened();
+    m_pendingLink.clear();
+    switch (m_pendingAfter) {
+    case After::Play:
+        m_awaitingEnd = true;
+        m_restartsLeft = kMaxRestarts;
+        m_player.play();
+        break;
+    case After::Pause:
+        m_player.pause();
+        break;
+    case After::Stop:
+        break;
+    }
 }
 
 QString QtMediaPlayer::LinkTo(const QByteArray& target)
@@ -135,6 +164,10 @@ void QtMediaPlayer::Play()
 {
     if (m_fileName.empty())
         return;
+    if (m_hasPending) {
+        m_pendingAfter = After::Play;
+        return;
+    }
     m_awaitingEnd = true;
     m_restartsLeft = kMaxRestarts;
     m_player.play();
@@ -144,11 +177,14 @@ void QtMediaPlayer::Stop()
 {
     m_awaitingEnd = false;
     ++m_generation;
+    m_pendingAfter = After::Stop;
     m_player.stop();
 }
 
 void QtMediaPlayer::Pause()
 {
+    if (m_hasPending && m_pendingAfter == After::Play)
+        m_pendingAfter = After::Pause;
     m_player.pause();
 }
 
@@ -200,6 +236,11 @@ QMediaPlayer::PlaybackState QtMediaPlayer::playbackState() const
 
 void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
+    if (m_hasPending && status != QMediaPlayer::LoadingMedia) {
+        // Not from inside the player's own signal.
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::SwitchToPendingSource, Qt::QueuedConnection);
+        return;
+    }
     if (status != QMediaPlayer::EndOfMedia || !m_awaitingEnd)
         return;
     // Qt 6.4's GStreamer player now and then reports the end of a file it

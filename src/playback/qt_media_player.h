@@ -6,6 +6,8 @@
 #include <QMediaPlayer>
 #include <QObject>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
 
 #include <memory>
 #include <string>
@@ -59,8 +61,11 @@ signals:
     void playbackStateChanged(QMediaPlayer::PlaybackState state);
 
 private:
+    enum class After { Play, Pause, Stop };
+
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     QString LinkTo(const QByteArray& target);
+    void SwitchToPendingSource();
 
     std::string m_fileName;
     int m_volume = kStartingVolume;
@@ -79,6 +84,16 @@ private:
     std::unique_ptr<QTemporaryDir> m_linkDir;
     QString m_link;
     int m_linkCount = 0;
+    // Qt 6.4's GStreamer player can deadlock when its source changes while
+    // it is still loading the previous one (its streaming thread is then
+    // adding the decoder's pads). An Open in that window is held here and
+    // carried out once loading is over, or after kLoadingPatienceMs at most.
+    static constexpr int kLoadingPatienceMs = 5000;
+    bool m_hasPending = false;
+    QUrl m_pendingSource;
+    QString m_pendingLink;
+    After m_pendingAfter = After::Play;
+    QTimer m_loadingPatience;
     QAudioOutput m_audioOutput;
     QMediaPlayer m_player;
 };

@@ -190,6 +190,24 @@ TEST_F(QtMediaPlayerTest, FileThatIsNoMp3IsReportedAsFailedNotEnded)
     }
 }
 
+TEST_F(QtMediaPlayerTest, OpensInQuickSuccessionPlayOnlyTheLastAndAStopInBetweenHolds)
+{
+    const std::string a = Mp3("a.mp3", 1.0), b = Mp3("b.mp3", 1.0);
+    for (const std::string& path : {a, b, a, b})
+        player.Open(path);
+    EXPECT_EQ(player.FileName(), b);
+    ExpectEndsToSettleAt(1);
+    EXPECT_TRUE(player.qtPlayer()->source().toLocalFile().endsWith(QStringLiteral("/b.mp3")));
+
+    player.Open(a);
+    player.Open(b);
+    player.Stop();
+    SpinFor(2000);
+    EXPECT_EQ(ends, 1);
+    player.Play();
+    ExpectEndsToSettleAt(2);
+}
+
 TEST_F(QtMediaPlayerTest, VolumeTakesTheExactLevelsInRangeAndKeepsItOtherwise)
 {
     for (int level : {0, -10000, -1234}) {
