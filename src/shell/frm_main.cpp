@@ -249,7 +249,7 @@ void frmMain::CreateShellIcon(ITrayShell* trayShell)
         trayShell = ownTrayShell_.get();
     }
     trayShell_ = trayShell;
-    ShellIcon_ = std::make_unique<ShellIcon>(ShellIcon::Host{*trayShell_, this});
+    ShellIcon_ = std::make_unique<ShellIcon>(ShellIcon::Host{.shell = *trayShell_, .parentWindow = this});
     ShellIcon_->ReadProperties(PropertyBag{
         {QStringLiteral("_extentx"), 847},
         {QStringLiteral("_extenty"), 847},

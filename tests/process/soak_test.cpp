@@ -35,6 +35,19 @@ std::string Describe(const std::map<std::string, int>& kinds)
     return text;
 }
 
+// True when no kind of descriptor is more numerous than before. GStreamer's
+// worker threads come and go with the player's state, each with an eventfd
+// of its own, so a kind may shrink; a leak shows as one that grew.
+bool NoneGrew(const std::map<std::string, int>& now, const std::map<std::string, int>& before)
+{
+    for (const auto& [kind, count] : now) {
+        const auto was = before.find(kind);
+        if (count > (was == before.end() ? 0 : was->second))
+            return false;
+    }
+    return true;
+}
+
 // Waits until the server listens again and its descriptors stay the same for
 // a moment (a connection it closed may take a little while to go).
 std::map<std::string, int> SettledKinds(const ServerProcess& server, const SmallLibrary& library,
@@ -45,7 +58,7 @@ std::map<std::string, int> SettledKinds(const ServerProcess& server, const Small
     while (Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         const std::map<std::string, int> now = DescriptorKinds(server, library);
-        if (PortListens(server.Port()) && (now == hoped || (hoped.empty() && now == previous)))
+        if (PortListens(server.Port()) && ((!hoped.empty() && NoneGrew(now, hoped)) || (hoped.empty() && now == previous)))
             return now;
         previous = now;
     }
@@ -125,7 +138,8 @@ TEST(Soak, FiveThousandSessionsLeaveNoDescriptorOrMemoryBehind)
 
     ASSERT_TRUE(server.Running()) << server.Output();
     const std::map<std::string, int> kindsAfter = SettledKinds(server, library, kindsBefore);
-    EXPECT_EQ(Describe(kindsAfter), Describe(kindsBefore));
+    EXPECT_TRUE(NoneGrew(kindsAfter, kindsBefore))
+        << "before: " << Describe(kindsBefore) << "\nafter:  " << Describe(kindsAfter);
     // Thousands of sessions that open no track move it by a few KiB, and the
     // allocator's caches wander by a few hundred; 4 MiB stays clear of that
     // noise, while a leak of 1 KiB a session (5 MB over the run) goes past it.
