@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QMenu>
 #include <QTemporaryDir>
 
 #include "playback/qt_media_player.h"
@@ -10,7 +9,6 @@
 #include "shell/artwork.h"
 #include "shell/frm_main.h"
 #include "shell/qt_tray_shell.h"
-#include "shell/shell_icon.h"
 #include "support/fake_dialogs.h"
 #include "support/isolated_settings.h"
 #include "support/spin.h"
@@ -19,6 +17,7 @@ namespace tallowcrest {
 namespace {
 
 using Codes = std::vector<int>;
+using Log = std::vector<std::string>;
 
 // Activations are reported once the event loop runs again.
 void Activate(QSystemTrayIcon& tray, QSystemTrayIcon::ActivationReason reason)
@@ -27,35 +26,26 @@ void Activate(QSystemTrayIcon& tray, QSystemTrayIcon::ActivationReason reason)
     SpinFor(10);
 }
 
-TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdded)
+TEST(QtTrayShellTest, ActivationsReachTheRecordAsPressAndReleaseCodesWhileTheIconIsAdded)
 {
     QtTrayShell shell(nullptr);
+    QSystemTrayIcon& tray = shell.trayIcon();
     Codes codes;
     NotifyData record;
     record.callback = [&](int code) { codes.push_back(code); };
     record.szTip = QStringLiteral("Tallowcrest") + QChar(0) + QString(52, ' ');
-    QSystemTrayIcon& tray = shell.trayIcon();
-
-    Activate(tray, QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(codes.empty()) << "nothing is reported before the add";
-
     shell.Add(record);
     EXPECT_TRUE(tray.isVisible());
     EXPECT_EQ(tray.toolTip(), QStringLiteral("Tallowcrest"));
-    const struct {
-        QSystemTrayIcon::ActivationReason reason;
-        Codes codes;
-    } cases[] = {
-        {QSystemTrayIcon::Trigger, {513, 514}},
-        {QSystemTrayIcon::DoubleClick, {515, 514}},
-        {QSystemTrayIcon::Context, {516, 517}},
-        {QSystemTrayIcon::MiddleClick, {}},
+    const std::pair<QSystemTrayIcon::ActivationReason, Codes> cases[] = {
+        {QSystemTrayIcon::Trigger, {513, 514}}, {QSystemTrayIcon::DoubleClick, {515, 514}},
+        {QSystemTrayIcon::Context, {516, 517}}, {QSystemTrayIcon::MiddleClick, {}},
         {QSystemTrayIcon::Unknown, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [reason, expected] : cases) {
         codes.clear();
-        Activate(tray, c.reason);
-        EXPECT_EQ(codes, c.codes) << "reason " << c.reason;
+        Activate(tray, reason);
+        EXPECT_EQ(codes, expected) << "reason " << reason;
     }
 
     record.szTip = QString(64, 'y');
@@ -63,11 +53,8 @@ TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdde
     shell.Modify(record);
     EXPECT_EQ(tray.toolTip(), QString(64, 'y')) << "a full field has no NUL and is shown whole";
     EXPECT_FALSE(tray.icon().isNull());
-    record.szTip = QChar(0) + QString(63, ' ');
-    shell.Modify(record);
-    EXPECT_TRUE(tray.toolTip().isEmpty());
 
-    // An activation whose first code removes the icon reports no more.
+    // A code that removes the icon ends its activation; a removed icon reports nothing.
     record.callback = [&](int code) {
         codes.push_back(code);
         shell.Delete(record);
@@ -75,88 +62,58 @@ TEST(QtTrayShellTest, ActivationsReachTheCallbackAsPressAndReleaseCodesWhileAdde
     shell.Add(record);
     codes.clear();
     Activate(tray, QSystemTrayIcon::DoubleClick);
+    Activate(tray, QSystemTrayIcon::Trigger);
     EXPECT_EQ(codes, Codes{515});
     EXPECT_FALSE(tray.isVisible());
-    codes.clear();
-    Activate(tray, QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(codes.empty()) << "a removed icon reports nothing";
 }
 
-TEST(QtTrayShellTest, SystemMenuActsOnItsWindow)
+TEST(QtTrayShellTest, SystemMenuOffersWhatTheWindowsStateAllowsAndActsOnIt)
 {
     QWidget window;
-    window.resize(300, 200);
     window.show();
     QtTrayShell shell(&window);
-
-    const auto popup = [&] {
+    // Pops the menu up, triggers `choice` and returns the entries that were enabled.
+    const auto choose = [&](const QString& choice) {
         shell.PopupSystemMenu(nullptr, QPoint(20, 30));
-        QMenu* menu = shell.systemMenu();
-        std::map<QString, QAction*> actions;
-        if (menu)
-            for (QAction* action : menu->actions())
-                if (!action->isSeparator())
-                    actions[action->text()] = action;
-        return actions;
+        QStringList enabled;
+        for (QAction* action : shell.systemMenu()->actions()) {
+            if (action->isEnabled() && !action->isSeparator())
+                enabled << action->text();
+            if (action->text() == choice)
+                action->trigger();
+        }
+        return enabled.join(' ');
     };
-    const auto enabled = [](const std::map<QString, QAction*>& actions) {
-        QStringList names;
-        for (const auto& [name, action] : actions)
-            if (action->isEnabled())
-                names.push_back(name);
-        return names.join(' ').toStdString();
-    };
-
-    auto actions = popup();
-    ASSERT_EQ(actions.size(), 4u);
-    EXPECT_EQ(enabled(actions), "Close Maximize Minimize");
-    actions.at("Maximize")->trigger();
-    EXPECT_TRUE(window.isMaximized());
-
-    actions = popup();
-    EXPECT_EQ(enabled(actions), "Close Minimize Restore");
-    actions.at("Minimize")->trigger();
-    EXPECT_TRUE(window.isMinimized());
-
-    actions = popup();
-    EXPECT_EQ(enabled(actions), "Close Maximize Restore");
-    actions.at("Restore")->trigger();
-    EXPECT_FALSE(window.isMinimized());
-    EXPECT_FALSE(window.isMaximized());
-
-    popup().at("Close")->trigger();
+    const auto state = [&] { return window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized); };
+    EXPECT_EQ(choose("Maximize"), "Minimize Maximize Close");
+    EXPECT_EQ(state(), Qt::WindowMaximized);
+    EXPECT_EQ(choose("Minimize"), "Restore Minimize Close");
+    EXPECT_EQ(state(), Qt::WindowMinimized | Qt::WindowMaximized);
+    EXPECT_EQ(choose("Restore"), "Restore Maximize Close") << "minimised from maximised";
+    EXPECT_EQ(state(), Qt::WindowNoState);
+    choose("Close");
     EXPECT_FALSE(window.isVisible());
 }
 
-// A notification area that logs what is asked of it.
-struct RecordingTray : ITrayShell {
+// The desktop's tray as if it had a notification area, logging what it is
+// asked to do.
+struct LoggedTray : QtTrayShell {
+    LoggedTray() : QtTrayShell(nullptr) {}
     void Add(const NotifyData& record) override
     {
         calls.push_back(std::string("add") + (record.hIcon.isNull() ? "" : " icon") +
                         (record.TipShown().isEmpty() ? "" : " tip"));
-        added = record;
+        QtTrayShell::Add(record);
     }
-    void Modify(const NotifyData&) override { calls.push_back("modify"); }
-    void Delete(const NotifyData&) override
+    void Delete(const NotifyData& record) override
     {
         calls.push_back("delete");
-        added = {};
+        QtTrayShell::Delete(record);
     }
-    QPoint CursorPos() const override { return {}; }
-    void PopupSystemMenu(QObject*, QPoint) override { calls.push_back("menu"); }
     bool Available() const override { return available; }
 
-    // The shell reporting mouse codes for the icon while it is there.
-    void Report(const Codes& codes)
-    {
-        for (int code : codes)
-            if (added.callback)
-                added.callback(code);
-    }
-
     bool available = true;
-    NotifyData added;
-    std::vector<std::string> calls;
+    Log calls;
 };
 
 struct SilentSocket : ISocket {
@@ -192,41 +149,42 @@ protected:
     testing::ScriptedPrompt prompt;
     SilentSocket socket;
     QtMediaPlayer media;
-    RecordingTray tray;
+    LoggedTray tray;
     std::unique_ptr<frmMain> window;
 };
 
-TEST_F(MinimiseToTrayTest, MinimisingHidesTheWindowBehindAnIconAndAnyClickBringsItBackNeitherMinimisedNorMaximised)
+TEST_F(MinimiseToTrayTest, MinimisingHidesTheWindowBehindAnIconAndAnyClickBringsItBackAtNormalSize)
 {
     EXPECT_TRUE(tray.calls.empty()) << "no icon while the window is up";
-    const struct {
-        const char* name;
-        Codes codes;
-    } clicks[] = {
-        {"left click", {513, 514}},
-        {"right click", {516, 517}},
-        {"double click", {513, 514, 515, 514}},
+    using Reasons = std::vector<QSystemTrayIcon::ActivationReason>;
+    const std::pair<const char*, Reasons> clicks[] = {
+        {"left click", {QSystemTrayIcon::Trigger}},
+        {"right click", {QSystemTrayIcon::Context}},
+        {"double click", {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}},
     };
-    for (const auto& click : clicks) {
-        SCOPED_TRACE(click.name);
+    for (const auto& [name, reasons] : clicks) {
+        SCOPED_TRACE(name);
         tray.calls.clear();
         window->setWindowState(Qt::WindowMaximized);
         Minimise();
         EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(tray.calls, std::vector<std::string>{"add icon"}) << "the window icon, no tip";
+        EXPECT_EQ(tray.calls, Log{"add icon"}) << "the window icon, no tip";
 
-        tray.Report({512, 513, 516});
+        EXPECT_TRUE(tray.trayIcon().isVisible());
+
+        for (int code : {512, 513, 516})
+            window->shellIcon().MouseCallback(code);
         EXPECT_FALSE(window->isVisible()) << "moving and pressing do nothing";
-
-        tray.Report(click.codes);
+        for (auto reason : reasons)
+            Activate(tray.trayIcon(), reason);
         EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(tray.trayIcon().isVisible());
         EXPECT_EQ(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), Qt::WindowNoState);
-        EXPECT_EQ(tray.calls, (std::vector<std::string>{"add icon", "delete"}));
-        EXPECT_FALSE(window->shellIcon().Visible());
+        EXPECT_EQ(tray.calls, (Log{"add icon", "delete"}));
     }
     SpinFor(ShellIcon::kMenuIntervalMs + 200);
     EXPECT_TRUE(window->isVisible()) << "the delayed single click changes nothing";
-    EXPECT_EQ(tray.calls, (std::vector<std::string>{"add icon", "delete"}));
+    EXPECT_EQ(tray.calls, (Log{"add icon", "delete"}));
 }
 
 TEST_F(MinimiseToTrayTest, ARestoreBeforeTheWindowIsHiddenKeepsItAndDropsTheIcon)
@@ -249,14 +207,6 @@ TEST_F(MinimiseToTrayTest, WithoutANotificationAreaTheWindowStaysMinimisedInTheT
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isMinimized());
     EXPECT_TRUE(tray.calls.empty());
-}
-
-TEST_F(MinimiseToTrayTest, ClosingTheWindowRemovesTheIcon)
-{
-    Minimise();
-    ASSERT_EQ(tray.calls, std::vector<std::string>{"add icon"});
-    window.reset();
-    EXPECT_EQ(tray.calls, (std::vector<std::string>{"add icon", "delete"}));
 }
 
 }  // namespace
