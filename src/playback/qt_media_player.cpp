@@ -53,25 +53,36 @@ QtMediaPlayer::QtMediaPlayer(QObject* parent)
 {
     m_loadingPatience.setSingleShot(true);
     connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::SwitchToPendingSource);
-    m_audioOutput.setVolume(GainForLevel(m_volume));
-    m_player.setAudioOutput(&m_audioOutput);
-
-    connect(&m_player, &QMediaPlayer::mediaStatusChanged, this, &QtMediaPlayer::onMediaStatusChanged);
-    connect(&m_player, &QMediaPlayer::errorOccurred, this,
-            [this](QMediaPlayer::Error error, const QString& message) {
-                if (error == QMediaPlayer::NoError || !m_awaitingEnd)
-                    return;
-                m_awaitingEnd = false;
-                emit playbackFailed(message);
-            });
-    connect(&m_player, &QMediaPlayer::positionChanged, this, &QtMediaPlayer::positionChanged);
-    connect(&m_player, &QMediaPlayer::durationChanged, this, &QtMediaPlayer::durationChanged);
-    connect(&m_player, &QMediaPlayer::playbackStateChanged, this, &QtMediaPlayer::playbackStateChanged);
+    ReplacePlayer();
 }
 
 QtMediaPlayer::~QtMediaPlayer()
 {
-    m_player.stop();
+    m_player->stop();
+}
+
+void QtMediaPlayer::ReplacePlayer()
+{
+    // The old player says nothing more once it is replaced; its pipeline
+    // goes down with it.
+    if (m_player)
+        m_player->disconnect(this);
+    m_player = std::make_unique<QMediaPlayer>();
+    m_audioOutput = new QAudioOutput(m_player.get());
+    m_audioOutput->setVolume(GainForLevel(m_volume));
+    m_player->setAudioOutput(m_audioOutput);
+
+    QMediaPlayer* player = m_player.get();
+    connect(player, &QMediaPlayer::mediaStatusChanged, this, &QtMediaPlayer::onMediaStatusChanged);
+    connect(player, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString& message) {
+        if (error == QMediaPlayer::NoError || !m_awaitingEnd)
+            return;
+        m_awaitingEnd = false;
+        emit playbackFailed(message);
+    });
+    connect(player, &QMediaPlayer::positionChanged, this, &QtMediaPlayer::positionChanged);
+    connect(player, &QMediaPlayer::durationChanged, this, &QtMediaPlayer::durationChanged);
+    connect(player, &QMediaPlayer::playbackStateChanged, this, &QtMediaPlayer::playbackStateChanged);
 }
 
 void QtMediaPlayer::SelectBackend()
@@ -106,7 +117,7 @@ void QtMediaPlayer::Open(const std::string& path)
     m_pendingLink = link;
     m_pendingAfter = After::Play;
     m_fileName = path;
-    if (m_player.mediaStatus() == QMediaPlayer::LoadingMedia)
+    if (m_player->mediaStatus() == QMediaPlayer::LoadingMedia)
         m_loadingPatience.start(kLoadingPatienceMs);
     else
         SwitchToPendingSource();
@@ -119,11 +130,8 @@ void QtMediaPlayer::SwitchToPendingSource()
         return;
     m_hasPending = false;
     m_loadingPatience.stop();
-    // QMediaPlayer does not load a source equal to the current one again: a
-    // file that failed would stay silent instead of failing once more.
-    if (m_player.source() == m_pendingSource)
-        m_player.setSource(QUrl());
-    m_player.setSource(m_pendingSource);
+    ReplacePlayer();
+    m_player->setSource(m_pendingSource);
     // The previous link goes only once the player has moved on from it.
     const QString previousLink = std::exchange(m_link, m_pendingLink);
     if (!previousLink.isEmpty())
@@ -133,10 +141,10 @@ void QtMediaPlayer::SwitchToPendingSource()
     case After::Play:
         m_awaitingEnd = true;
         m_restartsLeft = kMaxRestarts;
-        m_player.play();
+        m_player->play();
         break;
     case After::Pause:
-        m_player.pause();
+        m_player->pause();
         break;
     case After::Stop:
         break;
@@ -170,7 +178,7 @@ void QtMediaPlayer::Play()
     }
     m_awaitingEnd = true;
     m_restartsLeft = kMaxRestarts;
-    m_player.play();
+    m_player->play();
 }
 
 void QtMediaPlayer::Stop()
@@ -178,14 +186,14 @@ void QtMediaPlayer::Stop()
     m_awaitingEnd = false;
     ++m_generation;
     m_pendingAfter = After::Stop;
-    m_player.stop();
+    m_player->stop();
 }
 
 void QtMediaPlayer::Pause()
 {
     if (m_hasPending && m_pendingAfter == After::Play)
         m_pendingAfter = After::Pause;
-    m_player.pause();
+    m_player->pause();
 }
 
 std::string QtMediaPlayer::FileName() const
@@ -204,7 +212,7 @@ void QtMediaPlayer::SetVolume(int level)
         throw std::out_of_range("volume level " + std::to_string(level) + " is outside "
                                 + std::to_string(kSilent) + ".." + std::to_string(kLoudest));
     m_volume = level;
-    m_audioOutput.setVolume(GainForLevel(level));
+    m_audioOutput->setVolume(GainForLevel(level));
 }
 
 float QtMediaPlayer::GainForLevel(int level)
@@ -216,22 +224,22 @@ float QtMediaPlayer::GainForLevel(int level)
 
 qint64 QtMediaPlayer::position() const
 {
-    return m_player.position();
+    return m_player->position();
 }
 
 qint64 QtMediaPlayer::duration() const
 {
-    return m_player.duration();
+    return m_player->duration();
 }
 
 void QtMediaPlayer::setPosition(qint64 ms)
 {
-    m_player.setPosition(ms);
+    m_player->setPosition(ms);
 }
 
 QMediaPlayer::PlaybackState QtMediaPlayer::playbackState() const
 {
-    return m_player.playbackState();
+    return m_player->playbackState();
 }
 
 void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
@@ -247,10 +255,10 @@ void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
     // has just loaded, before playing any of it, when the source was switched
     // while playing (seen on a busy machine). A real end always lies past the
     // start, so such an end is ignored and the file started again.
-    if (m_player.position() <= 0) {
+    if (m_player->position() <= 0) {
         if (m_restartsLeft > 0) {
             --m_restartsLeft;
-            m_player.play();
+            m_player->play();
             return;
         }
         m_awaitingEnd = false;

@@ -44,7 +44,7 @@ public:
     qint64 duration() const;
     void setPosition(qint64 ms);
     QMediaPlayer::PlaybackState playbackState() const;
-    QMediaPlayer* qtPlayer() { return &m_player; }
+    QMediaPlayer* qtPlayer() { return m_player.get(); }
 
     // Linear amplitude for a level in hundredths of a decibel; kSilent is 0.
     static float GainForLevel(int level);
@@ -66,6 +66,7 @@ private:
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     QString LinkTo(const QByteArray& target);
     void SwitchToPendingSource();
+    void ReplacePlayer();
 
     std::string m_fileName;
     int m_volume = kStartingVolume;
@@ -94,8 +95,12 @@ private:
     QString m_pendingLink;
     After m_pendingAfter = After::Play;
     QTimer m_loadingPatience;
-    QAudioOutput m_audioOutput;
-    QMediaPlayer m_player;
+    // A fresh QMediaPlayer (and its audio output) for every file: Qt 6.4's
+    // GStreamer pipeline, once switched from file to file a few thousand
+    // times, can end up where every further switch stalls in its state
+    // changes.
+    std::unique_ptr<QMediaPlayer> m_player;
+    QAudioOutput* m_audioOutput = nullptr;
 };
 
 }  // namespace tallowcrest
