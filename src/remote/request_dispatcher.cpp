@@ -9,6 +9,7 @@
 #include "remote/track_list_file.h"
 
 #include <fstream>
+#include <malloc.h>
 #include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@ constexpr const char* kTrackOpened = "CODE_11";
 constexpr const char* kNoTrack = "CODE_12";
 constexpr const char* kCaptionPrefix = "Tallowcrest Server: ";
 constexpr int kVolumeStep = 100;
+constexpr std::size_t kReleaseMemoryAfterBytes = std::size_t{1} << 20;
 
 // Only a regular file can be played: a folder, a FIFO (opening it would
 // block) or a device is not a track. A name holding a NUL byte names no file:
@@ -61,12 +63,20 @@ RequestDispatcher::RequestDispatcher(Context context) : ctx_(std::move(context))
 
 void RequestDispatcher::Winsock_DataArrival()
 {
+    std::size_t blockSize = 0;
     try {
-        Dispatch(RemoteRequest::Parse(ctx_.winsock.GetData()));
+        std::string block = ctx_.winsock.GetData();
+        blockSize = block.size();
+        Dispatch(RemoteRequest::Parse(std::move(block)));
     } catch (...) {
         // A failing request ends where it failed: no reply, no message, and
         // the connection stays for the next request.
     }
+    // The allocator keeps the pages a large block passed through for later
+    // use; handing them back keeps one huge request from leaving the server
+    // that much bigger for the rest of its run.
+    if (blockSize >= kReleaseMemoryAfterBytes)
+        ::malloc_trim(0);
 }
 
 void RequestDispatcher::Dispatch(const RemoteRequest& request)
