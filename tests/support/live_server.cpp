@@ -2,13 +2,29 @@
 
 #include "library/track_scan.h"
 
+#include <QTemporaryDir>
+
+#include <memory>
+
 namespace tallowcrest::testing {
+
+namespace {
+
+// Test programs run side by side: each server writes its list file in a
+// folder of its own rather than the user's one.
+std::function<std::string()> PrivateTrackListFile()
+{
+    auto folder = std::make_shared<QTemporaryDir>();
+    return [folder] { return folder->filePath(QStringLiteral("tracks.temp")).toStdString(); };
+}
+
+}  // namespace
 
 LiveServer::LiveServer(const std::string& mediaFolder, const std::string& portText,
                        std::function<std::string()> trackListFile, std::function<float()> drawRandom)
     : controller({settings, lstFiles, messageBox, prompt, winsock, media,
-                  [this](const std::string& text) { caption = text; }, std::move(trackListFile),
-                  std::move(drawRandom)})
+                  [this](const std::string& text) { caption = text; },
+                  trackListFile ? std::move(trackListFile) : PrivateTrackListFile(), std::move(drawRandom)})
 {
     settings.Save(kAppName, kSettingsSection, "Dir", mediaFolder);
     settings.Save(kAppName, kSettingsSection, "Port", portText);
