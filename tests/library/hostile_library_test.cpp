@@ -57,14 +57,6 @@ Paths Lines(const std::string& text)
     return {lines.begin(), lines.end()};
 }
 
-std::vector<std::string> RowsOf(const ITrackList& list)
-{
-    std::vector<std::string> rows;
-    for (int i = 0; i < list.Count(); ++i)
-        rows.push_back(list.Row(i));
-    return rows;
-}
-
 using HostileLibraryTest = TreeTest;
 
 TEST_F(HostileLibraryTest, FiveHundredFoldersDeepAreWalkedToTheBottom)

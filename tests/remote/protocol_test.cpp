@@ -50,14 +50,6 @@ std::multiset<std::string> LinesOf(std::string_view body)
     return {lines.begin(), lines.end()};
 }
 
-std::vector<std::string> RowsOf(const ITrackList& list)
-{
-    std::vector<std::string> rows;
-    for (int i = 0; i < list.Count(); ++i)
-        rows.push_back(list.Row(i));
-    return rows;
-}
-
 bool WaitForState(const LiveServer& server, int state, int timeoutMs = 5000)
 {
     return SpinUntil([&] { return server.winsock.State() == state; }, timeoutMs);

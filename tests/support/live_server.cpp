@@ -43,4 +43,12 @@ LiveServer::LiveServer(const std::string& mediaFolder, const std::string& portTe
     controller.Form_Load();
 }
 
+std::vector<std::string> RowsOf(const ITrackList& list)
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < list.Count(); ++i)
+        rows.push_back(list.Row(i));
+    return rows;
+}
+
 }  // namespace tallowcrest::testing

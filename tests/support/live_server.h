@@ -9,6 +9,7 @@
 #include "support/isolated_settings.h"
 
 #include <string>
+#include <vector>
 
 namespace tallowcrest::testing {
 
@@ -31,5 +32,8 @@ public:
     std::string caption = "Tallowcrest Server";
     ServerController controller;
 };
+
+// The list's rows, in order.
+std::vector<std::string> RowsOf(const ITrackList& list);
 
 }  // namespace tallowcrest::testing
