@@ -15,7 +15,9 @@
 #       E2E_SOURCE, E2E_ARTIFACTS ($BUILD_DIR/e2e-artifacts, created) and
 #       installs the cleanup trap.
 #   e2e_log TEXT...            Progress line on stderr.
-#   e2e_fail TEXT...           "FAIL: TEXT" on stderr, exit 1 (cleanup runs).
+#   e2e_fail TEXT...           "FAIL: TEXT" on stderr, then what e2e_diagnose
+#       reports (every started program's state, log tail, windows and, while it
+#       runs, its threads' stacks when gdb is there); exit 1 (cleanup runs).
 #   e2e_spawn NAME CMD...      Starts CMD in its own process group with its
 #       output in $E2E_TMP/NAME.log; stores its pid in E2E_PID (no subshell,
 #       so call it directly, not in $(...)). The group is stopped at exit.
@@ -44,13 +46,43 @@
 #   e2e_make_mp3 FILE [SECONDS] A real, short MP3 (a sine tone; sox + lame).
 
 E2E_PIDS=()
+E2E_NAMES=()
 
 e2e_log() { echo "[e2e $(date +%T)] $*" >&2; }
 
 e2e_fail()
 {
     echo "FAIL: $*" >&2
+    e2e_diagnose >&2
     exit 1
+}
+
+# What a failure report needs from a run nobody watched: every started
+# program's state and log, the windows each has, and where a live one stands.
+e2e_diagnose()
+{
+    local i pid name log id
+    for ((i = 0; i < ${#E2E_PIDS[@]}; i++)); do
+        pid=${E2E_PIDS[i]}
+        name=${E2E_NAMES[i]}
+        log="$E2E_TMP/$name.log"
+        echo "--- $name (pid $pid): $(e2e_running "$pid" && echo running || echo ended)"
+        if [[ "$name" == xvfb || "$name" == openbox || "$name" == tint2 ]]; then
+            [[ -s "$log" ]] && tail -n 5 "$log" | sed 's/^/    /'
+            continue
+        fi
+        [[ -s "$log" ]] && tail -n 40 "$log" | sed 's/^/    /'
+        if [[ -n "${DISPLAY:-}" ]]; then
+            for id in $(xdotool search --all --pid "$pid" 2>/dev/null); do
+                echo "    window $id \"$(xdotool getwindowname "$id" 2>/dev/null)\"" \
+                    "$(xwininfo -id "$id" 2>/dev/null | awk -F': ' '/Map State/ {print $2}')"
+            done
+        fi
+        if e2e_running "$pid" && command -v gdb >/dev/null; then
+            timeout 30 gdb -p "$pid" -batch -ex 'thread apply all bt 12' 2>/dev/null |
+                grep -E '^(Thread|#)' | sed 's/^/    /'
+        fi
+    done
 }
 
 e2e_cleanup()
@@ -95,6 +127,7 @@ e2e_spawn()
     setsid "$@" >"$E2E_TMP/$name.log" 2>&1 &
     E2E_PID=$!
     E2E_PIDS+=("$E2E_PID")
+    E2E_NAMES+=("$name")
 }
 
 e2e_running()

@@ -42,11 +42,11 @@ e2e_write_settings "$LIBRARY" "$PORT"
 
 e2e_spawn server "$SERVER"
 SERVER_PID=$E2E_PID
-e2e_wait_window 20 "the splash window" --pid "$SERVER_PID" --name '^$'
+e2e_wait_window 20 "the splash window" --pid "$SERVER_PID" --name '^$'; e2e_log "splash up"
 e2e_activate "$E2E_WINDOW"
 xdotool key a
 e2e_wait_window 20 "the main window" --pid "$SERVER_PID" --name '^Tallowcrest Server$'
-MAIN=$E2E_WINDOW
+MAIN=$E2E_WINDOW; e2e_log "main window up"
 e2e_wait_for 5 "the server listening on port $PORT" e2e_port_listening "$PORT"
 icon_gone || e2e_fail "a tray icon is shown while the window is up"
 managed "$MAIN" || e2e_fail "the main window has no taskbar entry"
