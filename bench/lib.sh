@@ -9,7 +9,7 @@
 #       Points HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, XDG_DATA_HOME and
 #       XDG_CACHE_HOME into WORK and drops the session bus, so the server
 #       reads and writes nothing of the real user.
-#   bench_free_port          A TCP port that nothing listens on right now.
+#   bench_free_port          A TCP port the server can listen on now.
 #   bench_write_settings DIR PORT
 #       The server's settings file under $XDG_CONFIG_HOME.
 #   bench_settings_file      Its path.
@@ -46,10 +46,7 @@ bench_isolate()
     unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER WAYLAND_DISPLAY DISPLAY
 }
 
-bench_free_port()
-{
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+bench_free_port() { python3 "$(dirname "${BASH_SOURCE[0]}")/../tests/support/free_port.py"; }
 
 bench_settings_file() { echo "$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"; }
 

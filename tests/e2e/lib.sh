@@ -40,7 +40,8 @@
 #   e2e_screenshot FILE        The whole screen as a PNG.
 #   e2e_port_listening PORT    True when something listens on TCP PORT.
 #   e2e_port_closed PORT       True when nothing does.
-#   e2e_free_port              A TCP port nothing listens on right now.
+#   e2e_free_port              A TCP port the server can listen on now, below
+#       the range outgoing connections take theirs from.
 #   e2e_write_settings DIR PORT
 #       Writes the server's settings file under $XDG_CONFIG_HOME.
 #   e2e_make_mp3 FILE [SECONDS] A real, short MP3 (a sine tone; sox + lame).
@@ -254,14 +255,7 @@ e2e_port_listening()
 
 e2e_port_closed() { ! e2e_port_listening "$1"; }
 
-e2e_free_port()
-{
-    local port
-    for port in $(shuf -i 20000-60000 -n 50); do
-        e2e_port_listening "$port" || { echo "$port"; return 0; }
-    done
-    return 1
-}
+e2e_free_port() { python3 "$E2E_SOURCE/tests/support/free_port.py"; }
 
 e2e_write_settings()
 {

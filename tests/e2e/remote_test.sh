@@ -11,13 +11,7 @@ SERVER=$E2E_BUILD/tallowcrest-server
 WORK=$E2E_TMP
 LIB=$WORK/library
 
-fail() {
-    if [[ -s $WORK/server.log ]]; then
-        echo "--- server output (last 20 lines) ---" >&2
-        tail -n 20 "$WORK/server.log" >&2
-    fi
-    e2e_fail "remote_test: $*"
-}
+fail() { e2e_fail "remote_test: $*"; }
 step() { e2e_log "remote_test: $*"; }
 
 [[ -x $CLIENT && -x $SERVER ]] || fail "programs not built in $E2E_BUILD"

@@ -5,6 +5,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fstream>
+#include <random>
+#include <utility>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -116,17 +119,67 @@ void TestClient::Close()
     fd_ = -1;
 }
 
-uint16_t FreePort()
+namespace {
+
+// The ports connect() hands out to outgoing sockets. One of them that a
+// client of an earlier test left in TIME_WAIT cannot be listened on, even with
+// SO_REUSEADDR, for a minute after the soak test's thousands of sessions.
+std::pair<int, int> EphemeralPortRange()
+{
+    std::ifstream file("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 32768;
+    int high = 60999;
+    file >> low >> high;
+    return {low, high};
+}
+
+bool CanListenOn(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+uint16_t AnyPortTheKernelPicks()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+uint16_t FreePort()
+{
+    // Below the ephemeral range no outgoing connection can take the port
+    // between this check and the server's listen.
+    constexpr int kLowest = 10000;
+    const int highest = EphemeralPortRange().first - 1;
+    if (highest - kLowest < 1000)
+        return AnyPortTheKernelPicks();
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pick(kLowest, highest);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<uint16_t>(pick(random));
+        if (CanListenOn(port))
+            return port;
+    }
+    return AnyPortTheKernelPicks();
 }
 
 }  // namespace tallowcrest::testing

@@ -42,7 +42,8 @@ private:
     bool peerClosed_ = false;
 };
 
-// A port nobody listens on right now.
+// A port a server can listen on now, outside the range outgoing connections
+// take their ports from.
 uint16_t FreePort();
 
 }  // namespace tallowcrest::testing
