@@ -6,6 +6,7 @@
 
 #include "library/track_list.h"
 #include "playback/media_player.h"
+#include "remote/fakes.h"
 #include "remote/component_failure.h"
 #include "remote/socket.h"
 #include "shell/dialogs.h"
@@ -59,9 +60,9 @@ public:
     std::vector<Op> log;
 };
 
-// Checks a path on Open the way the real player does, keeps its volume
-// within range, and can fail a number of calls with a transient failure.
-class CheckingPlayer : public IMediaPlayer {
+// The unit tests' fake player (volume range, transient failures), checking a
+// path on Open the way the real player does.
+class CheckingPlayer : public testing::FakePlayer {
 public:
     void Open(const std::string& path) override
     {
@@ -78,31 +79,6 @@ public:
             throw std::runtime_error("cannot open \"" + path + "\": not a regular file");
         fileName = path;
         calls.push_back("open");
-    }
-    void Play() override { FailIfAsked(); calls.push_back("play"); }
-    void Stop() override { FailIfAsked(); calls.push_back("stop"); }
-    void Pause() override { FailIfAsked(); calls.push_back("pause"); }
-    std::string FileName() const override { return fileName; }
-    int Volume() const override { return volume; }
-    void SetVolume(int level) override
-    {
-        if (level < kSilent || level > kLoudest)
-            throw std::out_of_range("volume level outside the player's range");
-        volume = level;
-    }
-
-    std::string fileName;
-    int volume = -600;
-    int transientFailures = 0;
-    std::vector<std::string> calls;
-
-private:
-    void FailIfAsked()
-    {
-        if (transientFailures > 0) {
-            --transientFailures;
-            throw ComponentFailure("the player is busy");
-        }
     }
 };
 

@@ -77,7 +77,7 @@ public:
     int transientFailures = 0;  // ComponentFailures before a call succeeds
     int failedCalls = 0;
 
-private:
+protected:
     void FailIfAsked()
     {
         if (transientFailures > 0) {
