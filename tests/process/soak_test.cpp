@@ -132,7 +132,8 @@ TEST(Soak, FiveThousandSessionsLeaveNoDescriptorOrMemoryBehind)
     for (int cycle = kWarmUpCycles; cycle < kWarmUpCycles + kSoakCycles; ++cycle) {
         const std::string failure = RunCycle(cycle, server.Port(), library, list);
         ASSERT_EQ(failure, "") << "cycle " << cycle << "; the server "
-                               << (server.Running() ? "runs" : "has ended") << ": " << server.Output();
+                               << (server.Running() ? "runs" : "has ended") << ": " << server.Output() << "\n"
+                               << server.ThreadStacks();
     }
     const double soakSeconds = std::chrono::duration<double>(Clock::now() - soakBegan).count();
 

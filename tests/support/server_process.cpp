@@ -175,6 +175,23 @@ std::string ServerProcess::Output() const
     return all.size() > kShown ? "..." + all.substr(all.size() - kShown) : all;
 }
 
+std::string ServerProcess::ThreadStacks() const
+{
+    if (!Running())
+        return "(the server has ended)";
+    const std::string command = "command -v gdb >/dev/null 2>&1 || { echo '(no gdb to show the stacks)'; exit; }; "
+                                "timeout 60 gdb -p " + std::to_string(pid_)
+                                + " -batch -ex 'thread apply all bt 20' 2>/dev/null | grep -E '^(Thread|#)'";
+    std::string stacks;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (const std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe))
+            stacks.append(buffer, read);
+        ::pclose(pipe);
+    }
+    return stacks;
+}
+
 std::map<std::string, int> ServerProcess::OpenDescriptorKinds() const
 {
     std::map<std::string, int> kinds;

@@ -30,6 +30,9 @@ public:
     bool Running() const;
     // The last few KiB the server printed, for failure messages.
     std::string Output() const;
+    // Every thread's stack as gdb sees it, when gdb is installed: for the
+    // failure message of a server that stopped answering.
+    std::string ThreadStacks() const;
 
     // The kinds of the open file descriptors and how many of each: "socket",
     // "pipe", "anon_inode:[eventfd]", or the path of a file or device.
