@@ -52,13 +52,14 @@ QtMediaPlayer::QtMediaPlayer(QObject* parent)
     : QObject(parent)
 {
     m_loadingPatience.setSingleShot(true);
-    connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::SwitchToPendingSource);
+    connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::LoadingOver);
     ReplacePlayer();
 }
 
 QtMediaPlayer::~QtMediaPlayer()
 {
-    m_player->stop();
+    if (!Loading())
+        m_player->stop();
 }
 
 void QtMediaPlayer::ReplacePlayer()
@@ -117,11 +118,48 @@ void QtMediaPlayer::Open(const std::string& path)
     m_pendingLink = link;
     m_pendingAfter = After::Play;
     m_fileName = path;
-    if (m_player->mediaStatus() == QMediaPlayer::LoadingMedia)
+    if (Loading())
         m_loadingPatience.start(kLoadingPatienceMs);
     else
         SwitchToPendingSource();
     emit opened();
+}
+
+bool QtMediaPlayer::Loading() const
+{
+    return m_player->mediaStatus() == QMediaPlayer::LoadingMedia;
+}
+
+void QtMediaPlayer::RunWhenLoaded(After command)
+{
+    if (Loading()) {
+        m_heldCommand = command;
+        if (!m_loadingPatience.isActive())
+            m_loadingPatience.start(kLoadingPatienceMs);
+        return;
+    }
+    m_heldCommand.reset();
+    Carry(command);
+}
+
+void QtMediaPlayer::Carry(After command)
+{
+    switch (command) {
+    case After::Play: m_player->play(); break;
+    case After::Pause: m_player->pause(); break;
+    case After::Stop: m_player->stop(); break;
+    }
+}
+
+void QtMediaPlayer::LoadingOver()
+{
+    m_loadingPatience.stop();
+    if (m_hasPending) {
+        SwitchToPendingSource();
+        return;
+    }
+    if (const std::optional<After> command = std::exchange(m_heldCommand, std::nullopt))
+        Carry(*command);
 }
 
 void QtMediaPlayer::SwitchToPendingSource()
@@ -129,6 +167,8 @@ void QtMediaPlayer::SwitchToPendingSource()
     if (!m_hasPending)
         return;
     m_hasPending = false;
+    // What was held for the old player is in m_pendingAfter already.
+    m_heldCommand.reset();
     m_loadingPatience.stop();
     ReplacePlayer();
     m_player->setSource(m_pendingSource);
@@ -178,22 +218,28 @@ void QtMediaPlayer::Play()
     }
     m_awaitingEnd = true;
     m_restartsLeft = kMaxRestarts;
-    m_player->play();
+    RunWhenLoaded(After::Play);
 }
 
 void QtMediaPlayer::Stop()
 {
     m_awaitingEnd = false;
     ++m_generation;
-    m_pendingAfter = After::Stop;
-    m_player->stop();
+    if (m_hasPending) {
+        m_pendingAfter = After::Stop;
+        return;
+    }
+    RunWhenLoaded(After::Stop);
 }
 
 void QtMediaPlayer::Pause()
 {
-    if (m_hasPending && m_pendingAfter == After::Play)
-        m_pendingAfter = After::Pause;
-    m_player->pause();
+    if (m_hasPending) {
+        if (m_pendingAfter == After::Play)
+            m_pendingAfter = After::Pause;
+        return;
+    }
+    RunWhenLoaded(After::Pause);
 }
 
 std::string QtMediaPlayer::FileName() const
@@ -246,9 +292,11 @@ void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (m_hasPending && status != QMediaPlayer::LoadingMedia) {
         // Not from inside the player's own signal.
-        QMetaObject::invokeMethod(this, &QtMediaPlayer::SwitchToPendingSource, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
         return;
     }
+    if (m_heldCommand && status != QMediaPlayer::LoadingMedia)
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
     if (status != QMediaPlayer::EndOfMedia || !m_awaitingEnd)
         return;
     // Qt 6.4's GStreamer player now and then reports the end of a file it

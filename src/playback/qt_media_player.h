@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tallowcrest {
@@ -65,6 +66,10 @@ private:
 
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     QString LinkTo(const QByteArray& target);
+    bool Loading() const;
+    void RunWhenLoaded(After command);
+    void Carry(After command);
+    void LoadingOver();
     void SwitchToPendingSource();
     void ReplacePlayer();
 
@@ -85,15 +90,18 @@ private:
     std::unique_ptr<QTemporaryDir> m_linkDir;
     QString m_link;
     int m_linkCount = 0;
-    // Qt 6.4's GStreamer player can deadlock when its source changes while
-    // it is still loading the previous one (its streaming thread is then
-    // adding the decoder's pads). An Open in that window is held here and
-    // carried out once loading is over, or after kLoadingPatienceMs at most.
+    // Qt 6.4's GStreamer player can deadlock when its source changes, or it
+    // is paused or stopped (both flush its pipeline), while it is still
+    // loading a file: its streaming thread is then adding the decoder's pads.
+    // An Open in that window is held here, and so is the last play, pause or
+    // stop; they are carried out once loading is over, or after
+    // kLoadingPatienceMs at most.
     static constexpr int kLoadingPatienceMs = 5000;
     bool m_hasPending = false;
     QUrl m_pendingSource;
     QString m_pendingLink;
     After m_pendingAfter = After::Play;
+    std::optional<After> m_heldCommand;
     QTimer m_loadingPatience;
     // A fresh QMediaPlayer (and its audio output) for every file: Qt 6.4's
     // GStreamer pipeline, once switched from file to file a few thousand
