@@ -118,7 +118,7 @@ void QtMediaPlayer::Open(const std::string& path)
     m_pendingLink = link;
     m_pendingAfter = After::Play;
     m_fileName = path;
-    if (Loading())
+    if (Settling())
         m_loadingPatience.start(kLoadingPatienceMs);
     else
         SwitchToPendingSource();
@@ -130,9 +130,19 @@ bool QtMediaPlayer::Loading() const
     return m_player->mediaStatus() == QMediaPlayer::LoadingMedia;
 }
 
+bool QtMediaPlayer::Settling() const
+{
+    // Between "loaded" and its first buffer the streaming thread may still
+    // be adding the decoder's pads. (Paused there, a player also does not
+    // start again when told to play once more.)
+    return Loading()
+        || (m_player->mediaStatus() == QMediaPlayer::LoadedMedia
+            && m_player->playbackState() == QMediaPlayer::PlayingState);
+}
+
 void QtMediaPlayer::RunWhenLoaded(After command)
 {
-    if (Loading()) {
+    if (Settling()) {
         m_heldCommand = command;
         if (!m_loadingPatience.isActive())
             m_loadingPatience.start(kLoadingPatienceMs);
@@ -290,12 +300,12 @@ QMediaPlayer::PlaybackState QtMediaPlayer::playbackState() const
 
 void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
-    if (m_hasPending && status != QMediaPlayer::LoadingMedia) {
+    if (m_hasPending && !Settling()) {
         // Not from inside the player's own signal.
         QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
         return;
     }
-    if (m_heldCommand && status != QMediaPlayer::LoadingMedia)
+    if (m_heldCommand && !Settling())
         QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
     if (status != QMediaPlayer::EndOfMedia || !m_awaitingEnd)
         return;

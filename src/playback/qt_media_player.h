@@ -67,6 +67,7 @@ private:
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     QString LinkTo(const QByteArray& target);
     bool Loading() const;
+    bool Settling() const;
     void RunWhenLoaded(After command);
     void Carry(After command);
     void LoadingOver();

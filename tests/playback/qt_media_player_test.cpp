@@ -208,6 +208,41 @@ TEST_F(QtMediaPlayerTest, OpensInQuickSuccessionPlayOnlyTheLastAndAStopInBetween
     ExpectEndsToSettleAt(2);
 }
 
+// Pausing or stopping flushes the pipeline, which must wait until the file
+// has loaded; the last control given meanwhile is the one that counts.
+TEST_F(QtMediaPlayerTest, ControlsGivenWhileAFileLoadsTakeEffectOnceItHasLoaded)
+{
+    const std::string a = Mp3("a.mp3", 1.0), b = Mp3("b.mp3", 1.0);
+    player.Open(a);
+    player.Pause();
+    SpinFor(1500);
+    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(player.playbackState(), QMediaPlayer::PausedState);
+    player.Play();
+    ExpectEndsToSettleAt(1);
+
+    player.Open(b);
+    player.Stop();
+    SpinFor(1500);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player.playbackState(), QMediaPlayer::StoppedState);
+
+    player.Open(a);
+    player.Pause();
+    player.Play();
+    ExpectEndsToSettleAt(2);
+
+    // What a remote client does with "01", "02" and "05" sent together.
+    for (int round = 0; round < 200; ++round) {
+        player.Open(round % 2 ? a : b);
+        player.Play();
+        player.Pause();
+        SpinFor(round % 5);
+    }
+    player.Play();
+    ExpectEndsToSettleAt(3);
+}
+
 TEST_F(QtMediaPlayerTest, VolumeTakesTheExactLevelsInRangeAndKeepsItOtherwise)
 {
     for (int level : {0, -10000, -1234}) {
