@@ -181,7 +181,7 @@ std::string ServerProcess::ThreadStacks() const
         return "(the server has ended)";
     const std::string command = "command -v gdb >/dev/null 2>&1 || { echo '(no gdb to show the stacks)'; exit; }; "
                                 "timeout 60 gdb -p " + std::to_string(pid_)
-                                + " -batch -ex 'thread apply all bt 60' 2>/dev/null | grep -E '^(Thread|#)'";
+                                + " -batch -ex 'thread apply all bt' 2>/dev/null | grep -E '^(Thread|#)' | grep -v ' in  () '";
     std::string stacks;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         char buffer[4096];
