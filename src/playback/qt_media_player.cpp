@@ -52,13 +52,13 @@ QtMediaPlayer::QtMediaPlayer(QObject* parent)
     : QObject(parent)
 {
     m_loadingPatience.setSingleShot(true);
-    connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::LoadingOver);
+    connect(&m_loadingPatience, &QTimer::timeout, this, &QtMediaPlayer::SettlingOver);
     ReplacePlayer();
 }
 
 QtMediaPlayer::~QtMediaPlayer()
 {
-    if (!Loading())
+    if (!Settling())
         m_player->stop();
 }
 
@@ -140,7 +140,7 @@ bool QtMediaPlayer::Settling() const
             && m_player->playbackState() == QMediaPlayer::PlayingState);
 }
 
-void QtMediaPlayer::RunWhenLoaded(After command)
+void QtMediaPlayer::RunWhenSettled(After command)
 {
     if (Settling()) {
         m_heldCommand = command;
@@ -161,7 +161,7 @@ void QtMediaPlayer::Carry(After command)
     }
 }
 
-void QtMediaPlayer::LoadingOver()
+void QtMediaPlayer::SettlingOver()
 {
     m_loadingPatience.stop();
     if (m_hasPending) {
@@ -228,7 +228,7 @@ void QtMediaPlayer::Play()
     }
     m_awaitingEnd = true;
     m_restartsLeft = kMaxRestarts;
-    RunWhenLoaded(After::Play);
+    RunWhenSettled(After::Play);
 }
 
 void QtMediaPlayer::Stop()
@@ -239,7 +239,7 @@ void QtMediaPlayer::Stop()
         m_pendingAfter = After::Stop;
         return;
     }
-    RunWhenLoaded(After::Stop);
+    RunWhenSettled(After::Stop);
 }
 
 void QtMediaPlayer::Pause()
@@ -249,7 +249,7 @@ void QtMediaPlayer::Pause()
             m_pendingAfter = After::Pause;
         return;
     }
-    RunWhenLoaded(After::Pause);
+    RunWhenSettled(After::Pause);
 }
 
 std::string QtMediaPlayer::FileName() const
@@ -302,11 +302,11 @@ void QtMediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (m_hasPending && !Settling()) {
         // Not from inside the player's own signal.
-        QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::SettlingOver, Qt::QueuedConnection);
         return;
     }
     if (m_heldCommand && !Settling())
-        QMetaObject::invokeMethod(this, &QtMediaPlayer::LoadingOver, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QtMediaPlayer::SettlingOver, Qt::QueuedConnection);
     if (status != QMediaPlayer::EndOfMedia || !m_awaitingEnd)
         return;
     // Qt 6.4's GStreamer player now and then reports the end of a file it

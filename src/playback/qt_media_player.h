@@ -68,9 +68,9 @@ private:
     QString LinkTo(const QByteArray& target);
     bool Loading() const;
     bool Settling() const;
-    void RunWhenLoaded(After command);
+    void RunWhenSettled(After command);
     void Carry(After command);
-    void LoadingOver();
+    void SettlingOver();
     void SwitchToPendingSource();
     void ReplacePlayer();
 
@@ -92,11 +92,11 @@ private:
     QString m_link;
     int m_linkCount = 0;
     // Qt 6.4's GStreamer player can deadlock when its source changes, or it
-    // is paused or stopped (both flush its pipeline), while it is still
-    // loading a file: its streaming thread is then adding the decoder's pads.
-    // An Open in that window is held here, and so is the last play, pause or
-    // stop; they are carried out once loading is over, or after
-    // kLoadingPatienceMs at most.
+    // is paused or stopped (both flush its pipeline), while its streaming
+    // thread is adding the decoder's pads, which goes on until the file has
+    // its first buffer. An Open in that window is held here, and so is the
+    // last play, pause or stop; they are carried out once the file has
+    // settled, or after kLoadingPatienceMs at most.
     static constexpr int kLoadingPatienceMs = 5000;
     bool m_hasPending = false;
     QUrl m_pendingSource;
