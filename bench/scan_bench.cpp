@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "library/track_list_model.h"
 #include "library/track_scan.h"
 
 namespace {
@@ -63,7 +64,7 @@ int main(int argc, char** argv)
     if (root.empty() || runs < 1)
         return Usage();
 
-    const std::string folder = tallowcrest::WithTrailingSeparator(root);
+    const std::string folder = tallowcrest::withTrailingSeparator(root);
     std::vector<double> millis;
     std::vector<double> cpuMillis;
     std::string buffer;
@@ -79,12 +80,14 @@ int main(int argc, char** argv)
         millis.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     }
 
-    const std::vector<std::string> lines = tallowcrest::SplitTrackLines(buffer);
+    tallowcrest::TrackListModel lines;
+    lines.AddLines(buffer);
     std::FILE* figures = print ? stderr : stdout;
-    std::fprintf(figures, "scan median %.2f ms (cpu %.2f ms) over %d runs, %zu lines\n", Median(millis),
-                 Median(cpuMillis), runs, lines.size());
+    std::fprintf(figures, "scan median %.2f ms (cpu %.2f ms) over %d runs, %d lines\n", Median(millis),
+                 Median(cpuMillis), runs, lines.Count());
     if (print) {
-        for (const std::string& line : lines) {
+        for (int row = 0; row < lines.Count(); ++row) {
+            const std::string_view line = lines.Row(row);
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fputc('\n', stdout);
         }

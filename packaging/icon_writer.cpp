@@ -17,13 +17,13 @@ namespace tallowcrest {
 
 namespace {
 
-int WriteThemeIcons(const QStringList& arguments)
+int writeThemeIcons(const QStringList& arguments)
 {
     if (arguments.size() < 3) {
         std::fputs("usage: tallowcrest-icon-writer THEME_FOLDER SIZE...\n", stderr);
         return 2;
     }
-    const QIcon icon = WindowIcon();
+    const QIcon icon = windowIcon();
     for (const QString& sizeText : arguments.mid(2)) {
         bool ok = false;
         const int side = sizeText.toInt(&ok);
@@ -50,5 +50,5 @@ int WriteThemeIcons(const QStringList& arguments)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    return tallowcrest::WriteThemeIcons(QCoreApplication::arguments());
+    return tallowcrest::writeThemeIcons(QCoreApplication::arguments());
 }

@@ -17,32 +17,32 @@ class colFFiles;
 // One file: its names, size, time stamps and the key it is stored under.
 class clsFFile {
 public:
-    std::int32_t FileSize() const { return fileSize_; }
-    std::string ShortName() const { return shortName_; }
-    std::string Key() const { return key_; }
-    std::string LongName() const { return longName_; }
-    void SetLongName(const std::string& name) { longName_ = name; }
-    FileDate DateCreated() const { return dateCreated_; }
-    void SetDateCreated(FileDate date) { dateCreated_ = date; }
-    FileDate DateAccessed() const { return dateAccessed_; }
-    void SetDateAccessed(FileDate date) { dateAccessed_ = date; }
-    FileDate DateModified() const { return dateModified_; }
-    void SetDateModified(FileDate date) { dateModified_ = date; }
+    std::int32_t FileSize() const { return m_fileSize; }
+    std::string ShortName() const { return m_shortName; }
+    std::string Key() const { return m_key; }
+    std::string LongName() const { return m_longName; }
+    void SetLongName(const std::string& name) { m_longName = name; }
+    FileDate DateCreated() const { return m_dateCreated; }
+    void SetDateCreated(FileDate date) { m_dateCreated = date; }
+    FileDate DateAccessed() const { return m_dateAccessed; }
+    void SetDateAccessed(FileDate date) { m_dateAccessed = date; }
+    FileDate DateModified() const { return m_dateModified; }
+    void SetDateModified(FileDate date) { m_dateModified = date; }
 
 private:
     friend class colFFiles;
 
-    void SetFileSize(std::int32_t size) { fileSize_ = size; }
-    void SetShortName(const std::string& name) { shortName_ = name; }
-    void SetKey(const std::string& key) { key_ = key; }
+    void SetFileSize(std::int32_t size) { m_fileSize = size; }
+    void SetShortName(const std::string& name) { m_shortName = name; }
+    void SetKey(const std::string& key) { m_key = key; }
 
-    std::string shortName_;
-    std::string longName_;
-    std::int32_t fileSize_ = 0;
-    std::string key_;
-    FileDate dateCreated_ = 0;
-    FileDate dateAccessed_ = 0;
-    FileDate dateModified_ = 0;
+    std::string m_shortName;
+    std::string m_longName;
+    std::int32_t m_fileSize = 0;
+    std::string m_key;
+    FileDate m_dateCreated = 0;
+    FileDate m_dateAccessed = 0;
+    FileDate m_dateModified = 0;
 };
 
 // An ordered set of file records, each under a unique key. Positions are
@@ -57,8 +57,8 @@ public:
     void Delete(int position);
     void Delete(const std::string& key);
 
-    Records::const_iterator begin() const { return records_.begin(); }
-    Records::const_iterator end() const { return records_.end(); }
+    Records::const_iterator begin() const { return m_records.begin(); }
+    Records::const_iterator end() const { return m_records.end(); }
 
     // Always answers a new record holding `key`. It is stored only when the
     // key is usable (not empty) and not already taken; otherwise the caller
@@ -70,10 +70,10 @@ public:
     std::shared_ptr<clsFFile> Item(const std::string& key) const;
 
 private:
-    std::size_t IndexOf(int position) const;
+    std::size_t indexOf(int position) const;
 
-    Records records_;
-    std::unordered_map<std::string, std::shared_ptr<clsFFile>> byKey_;
+    Records m_records;
+    std::unordered_map<std::string, std::shared_ptr<clsFFile>> m_byKey;
 };
 
 }  // namespace tallowcrest

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace tallowcrest {
 
@@ -11,13 +12,19 @@ class ITrackList {
 public:
     virtual ~ITrackList() = default;
     virtual void Clear() = 0;
-    // Appends the rows at the end, in order.
-    virtual void AddRows(std::vector<std::string> rows) = 0;
+    // Appends one row per line of a track-list text (lines ended by CR LF),
+    // in order. An empty remainder after the last CR LF is no row; a text cut
+    // short keeps its unfinished last line as a row rather than lose it.
+    virtual void AddLines(std::string text) = 0;
     virtual int Count() const = 0;
-    virtual const std::string& Row(int index) const = 0;
+    // Valid until the list next changes.
+    virtual std::string_view Row(int index) const = 0;
     // -1 when nothing is selected.
     virtual int SelectedIndex() const = 0;
     virtual void SetSelectedIndex(int index) = 0;
+    // Changes whenever rows are replaced or added, so that a row number
+    // taken earlier can be checked before it is used.
+    virtual std::uint64_t version() const = 0;
 };
 
 }  // namespace tallowcrest

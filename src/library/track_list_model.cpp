@@ -3,11 +3,15 @@
 #include <QByteArray>
 #include <QFile>
 
-#include <iterator>
 #include <stdexcept>
-#include <string>
 
 namespace tallowcrest {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+}  // namespace
 
 TrackListModel::TrackListModel(QObject* parent) : QAbstractListModel(parent) {}
 
@@ -20,7 +24,7 @@ QVariant TrackListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() < 0 || index.row() >= Count())
         return {};
-    const std::string& row = rows_[static_cast<std::size_t>(index.row())];
+    const std::string_view row = Row(index.row());
     const QByteArray bytes(row.data(), static_cast<qsizetype>(row.size()));
     switch (role) {
     case Qt::DisplayRole:
@@ -34,54 +38,71 @@ QVariant TrackListModel::data(const QModelIndex& index, int role) const
 
 void TrackListModel::Clear()
 {
-    if (!rows_.empty()) {
+    if (!m_starts.empty()) {
         beginResetModel();
-        rows_.clear();
-        rows_.shrink_to_fit();
+        std::string().swap(m_text);
+        std::vector<std::size_t>().swap(m_starts);
+        ++m_version;
         endResetModel();
     }
     SetSelectedIndex(-1);
 }
 
-void TrackListModel::AddRows(std::vector<std::string> rows)
+void TrackListModel::AddLines(std::string text)
 {
-    if (rows.empty())
+    if (text.empty())
         return;
-    const int first = Count();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    if (rows_.empty()) {
-        rows_ = std::move(rows);
-    } else {
-        rows_.reserve(rows_.size() + rows.size());
-        std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
+    // A cut-short last line gets its line end, so every row ends alike.
+    if (!text.ends_with(kLineEnd))
+        text.append(kLineEnd);
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size();) {
+        starts.push_back(at);
+        const std::size_t end = text.find(kLineEnd, at);
+        at = end + kLineEnd.size();
     }
+
+    const int first = Count();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(starts.size()) - 1);
+    if (m_starts.empty()) {
+        m_text = std::move(text);
+        m_starts = std::move(starts);
+    } else {
+        m_starts.pop_back();
+        for (const std::size_t start : starts)
+            m_starts.push_back(start + m_text.size());
+        m_text += text;
+    }
+    m_starts.push_back(m_text.size());
+    ++m_version;
     endInsertRows();
 }
 
 int TrackListModel::Count() const
 {
-    return static_cast<int>(rows_.size());
+    return m_starts.empty() ? 0 : static_cast<int>(m_starts.size() - 1);
 }
 
-const std::string& TrackListModel::Row(int index) const
+std::string_view TrackListModel::Row(int index) const
 {
     if (index < 0 || index >= Count())
         throw std::out_of_range("track list has no row " + std::to_string(index));
-    return rows_[static_cast<std::size_t>(index)];
+    const auto at = static_cast<std::size_t>(index);
+    return std::string_view(m_text).substr(m_starts[at], m_starts[at + 1] - m_starts[at] - kLineEnd.size());
 }
 
 int TrackListModel::SelectedIndex() const
 {
-    return selectedIndex_;
+    return m_selectedIndex;
 }
 
 void TrackListModel::SetSelectedIndex(int index)
 {
     if (index < -1 || index >= Count())
         throw std::out_of_range("track list has no row " + std::to_string(index));
-    if (index == selectedIndex_)
+    if (index == m_selectedIndex)
         return;
-    selectedIndex_ = index;
+    m_selectedIndex = index;
     emit selectedIndexChanged(index);
 }
 

@@ -2,16 +2,20 @@
 
 #include <QAbstractListModel>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "library/track_list.h"
 
 namespace tallowcrest {
 
-// The rows of the on-screen track list. Rows keep the path bytes as the
-// directory gave them; the display text is decoded the way Qt decodes file
-// names, so a view shows what a file dialog would.
+// The rows of the on-screen track list, held as the scan wrote them: one
+// text of CR LF-ended lines and the offset where each row starts, so that a
+// list of hundreds of thousands of paths costs little more than their bytes.
+// The display text is decoded the way Qt decodes file names, so a view shows
+// what a file dialog would.
 class TrackListModel : public QAbstractListModel, public ITrackList {
     Q_OBJECT
 
@@ -25,21 +29,27 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     void Clear() override;
-    void AddRows(std::vector<std::string> rows) override;
+    void AddLines(std::string text) override;
     int Count() const override;
     // Throws std::out_of_range for a row that is not there.
-    const std::string& Row(int index) const override;
+    std::string_view Row(int index) const override;
     int SelectedIndex() const override;
     // -1 clears the selection; any other index outside the rows throws
     // std::out_of_range and keeps the selection as it was.
     void SetSelectedIndex(int index) override;
 
+    std::uint64_t version() const override { return m_version; }
+
 signals:
     void selectedIndexChanged(int index);
 
 private:
-    std::vector<std::string> rows_;
-    int selectedIndex_ = -1;
+    std::string m_text;
+    // m_starts[i] is where row i begins; one more entry marks the end of the
+    // last row's line.
+    std::vector<std::size_t> m_starts;
+    int m_selectedIndex = -1;
+    std::uint64_t m_version = 0;
 };
 
 }  // namespace tallowcrest

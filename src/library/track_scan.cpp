@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 namespace tallowcrest {
 
@@ -22,12 +23,12 @@ struct FolderIdentity {
     bool operator==(const FolderIdentity&) const = default;
 };
 
-FolderIdentity IdentityOf(const struct stat& info)
+FolderIdentity identityOf(const struct stat& info)
 {
     return {info.st_dev, info.st_ino};
 }
 
-bool IsTrackName(const char* name, std::size_t length)
+bool isTrackName(const char* name, std::size_t length)
 {
     if (length < 3)
         return false;
@@ -36,12 +37,12 @@ bool IsTrackName(const char* name, std::size_t length)
 }
 
 // A name holding a line break cannot stand on one line of the list.
-bool BreaksLine(const char* name, std::size_t length)
+bool breaksLine(const char* name, std::size_t length)
 {
     return std::memchr(name, '\n', length) != nullptr || std::memchr(name, '\r', length) != nullptr;
 }
 
-bool IsDotOrDotDot(const char* name)
+bool isDotOrDotDot(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
@@ -52,12 +53,12 @@ bool IsDotOrDotDot(const char* name)
 // calls beyond the ones opening a folder needs.
 class FolderWalk {
 public:
-    FolderWalk(const std::string& folder, std::string& buffer) : path_(folder), buffer_(buffer) {}
+    FolderWalk(const std::string& folder, std::string& buffer) : m_path(folder), m_buffer(buffer) {}
 
-    void Run()
+    void run()
     {
-        if (DIR* dir = ::opendir(path_.c_str()))
-            Walk(dir, std::nullopt);
+        if (DIR* dir = ::opendir(m_path.c_str()))
+            walk(dir, std::nullopt);
     }
 
 private:
@@ -72,53 +73,53 @@ private:
         std::optional<FolderIdentity> identity;
     };
 
-    // Takes ownership of `dir`, the open folder whose text is `path_`.
-    void Walk(DIR* dir, std::optional<FolderIdentity> identity)
+    // Takes ownership of `dir`, the open folder whose text is `m_path`.
+    void walk(DIR* dir, std::optional<FolderIdentity> identity)
     {
-        descent_.push_back({dir, identity});
-        const std::size_t folderLength = path_.size();
+        m_descent.push_back({dir, identity});
+        const std::size_t folderLength = m_path.size();
 
         while (const dirent* entry = ::readdir(dir)) {
             const char* name = entry->d_name;
-            if (IsDotOrDotDot(name))
+            if (isDotOrDotDot(name))
                 continue;
             const std::size_t nameLength = std::strlen(name);
-            if (BreaksLine(name, nameLength))
+            if (breaksLine(name, nameLength))
                 continue;
 
-            Entry kind = Classify(::dirfd(dir), *entry);
+            Entry kind = classify(::dirfd(dir), *entry);
             if (!kind.isFolder) {
-                if (IsTrackName(name, nameLength))
-                    buffer_.append(path_).append(name, nameLength).append("\r\n", 2);
+                if (isTrackName(name, nameLength))
+                    m_buffer.append(m_path).append(name, nameLength).append("\r\n", 2);
                 continue;
             }
-            if (kind.identity && IsOnDescent(*kind.identity))
+            if (kind.identity && isOnDescent(*kind.identity))
                 continue;
-            path_.append(name, nameLength).push_back('/');
-            if (DIR* child = OpenChild(::dirfd(dir), name)) {
-                if (!kind.identity && linksOnDescent_ > 0) {
-                    kind.identity = IdentityOfOpen(child);
-                    if (!kind.identity || IsOnDescent(*kind.identity)) {
+            m_path.append(name, nameLength).push_back('/');
+            if (DIR* child = openChild(::dirfd(dir), name)) {
+                if (!kind.identity && m_linksOnDescent > 0) {
+                    kind.identity = identityOfOpen(child);
+                    if (!kind.identity || isOnDescent(*kind.identity)) {
                         ::closedir(child);
-                        path_.resize(folderLength);
+                        m_path.resize(folderLength);
                         continue;
                     }
                 }
-                linksOnDescent_ += kind.isLink;
-                Walk(child, kind.identity);
-                linksOnDescent_ -= kind.isLink;
+                m_linksOnDescent += kind.isLink;
+                walk(child, kind.identity);
+                m_linksOnDescent -= kind.isLink;
             }
-            path_.resize(folderLength);
+            m_path.resize(folderLength);
         }
 
-        descent_.pop_back();
+        m_descent.pop_back();
         ::closedir(dir);
     }
 
     // Links, and entries whose kind the directory does not tell, are looked
     // up following links. A link that leads nowhere counts as a file and the
     // name filter decides.
-    static Entry Classify(int parentFd, const dirent& entry)
+    static Entry classify(int parentFd, const dirent& entry)
     {
         if (entry.d_type == DT_DIR)
             return {true, false, std::nullopt};
@@ -129,24 +130,24 @@ private:
             return {};
         // An entry of unknown kind may be a link as well; counting it as one
         // only costs a few stat calls further down.
-        return {true, true, IdentityOf(target)};
+        return {true, true, identityOf(target)};
     }
 
-    static std::optional<FolderIdentity> IdentityOfOpen(DIR* dir)
+    static std::optional<FolderIdentity> identityOfOpen(DIR* dir)
     {
         struct stat info;
         if (::fstat(::dirfd(dir), &info) != 0)
             return std::nullopt;
-        return IdentityOf(info);
+        return identityOf(info);
     }
 
     // A folder met again on its own descent is a link cycle: skipping it
     // ends the cycle at once while every other link is still followed.
-    bool IsOnDescent(const FolderIdentity& folder)
+    bool isOnDescent(const FolderIdentity& folder)
     {
-        for (OpenFolder& ancestor : descent_) {
+        for (OpenFolder& ancestor : m_descent) {
             if (!ancestor.identity)
-                ancestor.identity = IdentityOfOpen(ancestor.dir);
+                ancestor.identity = identityOfOpen(ancestor.dir);
             if (ancestor.identity == folder)
                 return true;
         }
@@ -155,10 +156,10 @@ private:
 
     // Opening by the whole path costs fewer system calls than openat plus
     // fdopendir; paths too long for the kernel go relative to the parent.
-    DIR* OpenChild(int parentFd, const char* name) const
+    DIR* openChild(int parentFd, const char* name) const
     {
-        if (path_.size() < PATH_MAX)
-            return ::opendir(path_.c_str());
+        if (m_path.size() < PATH_MAX)
+            return ::opendir(m_path.c_str());
         const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return nullptr;
@@ -168,10 +169,10 @@ private:
         return dir;
     }
 
-    std::string path_;
-    std::string& buffer_;
-    std::vector<OpenFolder> descent_;
-    int linksOnDescent_ = 0;
+    std::string m_path;
+    std::string& m_buffer;
+    std::vector<OpenFolder> m_descent;
+    int m_linksOnDescent = 0;
 };
 
 }  // namespace
@@ -194,33 +195,17 @@ void ScanFolder(const std::string& folder, std::string& buffer)
     constexpr std::size_t headroom = std::size_t{16} << 20;
     if (buffer.capacity() - buffer.size() < headroom)
         buffer.reserve(buffer.size() + headroom);
-    FolderWalk(folder, buffer).Run();
+    FolderWalk(folder, buffer).run();
 }
 
-std::string WithTrailingSeparator(std::string folder)
+std::string withTrailingSeparator(std::string folder)
 {
     if (folder.empty() || folder.back() != '/')
         folder.push_back('/');
     return folder;
 }
 
-std::vector<std::string> SplitTrackLines(std::string_view buffer)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < buffer.size()) {
-        const std::size_t end = buffer.find("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(buffer.substr(start));
-            break;
-        }
-        lines.emplace_back(buffer.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-bool FolderCheckPasses(const std::string& mediaFolder)
+bool folderCheckPasses(const std::string& mediaFolder)
 {
     if (mediaFolder.empty())
         return false;

@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tallowcrest {
 
@@ -21,16 +20,11 @@ std::string TrimAtNul(std::string_view text);
 void ScanFolder(const std::string& folder);
 void ScanFolder(const std::string& folder, std::string& buffer);
 
-std::string WithTrailingSeparator(std::string folder);
-
-// The lines of a track-list text: every piece ended by CR LF. An empty
-// remainder after the last CR LF is not a line; a non-empty one (a text that
-// was cut short) is kept as the last line rather than lost.
-std::vector<std::string> SplitTrackLines(std::string_view buffer);
+std::string withTrailingSeparator(std::string folder);
 
 // Whether the media folder can be found: false for the empty text, true when
 // the path exists (a plain file passes too and then scans empty).
-bool FolderCheckPasses(const std::string& mediaFolder);
+bool folderCheckPasses(const std::string& mediaFolder);
 
 // The name after the last "/" less its four-character extension, dropped by
 // count. A name shorter than four characters has the empty title.

@@ -1,22 +1,32 @@
 #pragma once
 
-#include <stdexcept>
+#include <QObject>
+#include <QString>
+
 #include <string>
 
 namespace tallowcrest {
 
 // The media player the server drives. Paths are byte strings as the scan and
-// the client give them. Failures are thrown.
-class IMediaPlayer {
+// the client give them. Every call returns at once: nothing here waits for
+// the pipeline that plays the sound.
+class IMediaPlayer : public QObject {
+    Q_OBJECT
+
 public:
     static constexpr int kSilent = -10000;  // hundredths of a decibel
     static constexpr int kLoudest = 0;
 
-    virtual ~IMediaPlayer() = default;
+    enum class PlaybackState { Stopped, Playing, Paused };
+
+    using QObject::QObject;
+    ~IMediaPlayer() override = default;
+
     // Loads the file and starts playing it from its beginning. Throws
-    // std::runtime_error when the file cannot be opened.
+    // std::runtime_error when the path names no readable regular file.
     virtual void Open(const std::string& path) = 0;
-    // Act on the loaded file.
+    // Act on the loaded file; nothing happens before the first Open. Play
+    // after a stop, an end or a failure starts the file from its beginning.
     virtual void Play() = 0;
     virtual void Stop() = 0;
     virtual void Pause() = 0;
@@ -27,6 +37,29 @@ public:
     // Throws std::out_of_range for a level outside kSilent..kLoudest; the
     // level then stays as it was.
     virtual void SetVolume(int level) = 0;
+
+    virtual PlaybackState playbackState() const = 0;
+    // Milliseconds into the current file, and its length (0 while unknown).
+    virtual qint64 position() const = 0;
+    virtual qint64 duration() const = 0;
+    // Moves within the current file; ignored while nothing is loaded.
+    virtual void seek(qint64 ms) = 0;
+
+signals:
+    // The current file played to its end: once per play-through, never on a
+    // stop, a pause or opening another file.
+    void endOfStream();
+    // The current file could not be played (not decodable, vanished, ...);
+    // endOfStream() does not follow.
+    void playbackFailed(const QString& message);
+    // playbackState() or FileName() changed.
+    void stateChanged();
+    void positionChanged(qint64 ms);
+    void durationChanged(qint64 ms);
+    // A seek was carried out; position() is the new place.
+    void seeked(qint64 ms);
+    // Volume() changed.
+    void volumeChanged(int level);
 };
 
 }  // namespace tallowcrest

@@ -1,0 +1,461 @@
+#include "playback/gst_pipeline.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace tallowcrest {
+
+namespace {
+
+constexpr auto kPositionInterval = std::chrono::milliseconds(200);
+constexpr auto kExitPatience = std::chrono::seconds(2);
+// playbin's GstPlayFlags: audio only.
+constexpr guint kPlayFlagAudio = 0x2;
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return std::max<qint64>(1, duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// A bus message the pipeline thread acts on, tagged with the run it came from.
+struct BusNote {
+    enum class Kind { End, Error, Duration, AsyncDone };
+
+    Kind kind;
+    quint64 run;
+    QString text;
+};
+
+}  // namespace
+
+struct PipelineShared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable exited;
+    PipelineWish wish;
+    quint64 wishSerial = 0;
+    std::deque<BusNote> notes;
+    // Set when the player lets go of the thread: from then on it reports
+    // nothing and finishes as soon as it can.
+    bool released = false;
+    bool finished = false;
+
+    std::atomic<quint64> run{0};
+    std::atomic<quint64> carriedOut{0};
+    std::atomic<qint64> busySinceMs{0};
+
+    std::function<void(const PipelineEvent&)> report;
+    std::function<void()> beforeStateChange;
+
+    void deliver(const PipelineEvent& event)
+    {
+        const std::lock_guard lock(mutex);
+        if (!released)
+            report(event);
+    }
+
+    void note(BusNote note)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            notes.push_back(std::move(note));
+        }
+        wake.notify_one();
+    }
+};
+
+namespace {
+
+class BusyScope {
+public:
+    explicit BusyScope(PipelineShared& shared)
+        : m_shared(shared)
+    {
+        m_shared.busySinceMs.store(nowMs());
+    }
+    ~BusyScope() { m_shared.busySinceMs.store(0); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    PipelineShared& m_shared;
+};
+
+// Runs on whichever thread posts. Every message is taken off the bus here:
+// nobody pops the bus, so one left on it would stay for good.
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
+{
+    auto* shared = static_cast<PipelineShared*>(data);
+    std::optional<BusNote> note;
+    const quint64 run = shared->run.load();
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS:
+        note = BusNote{BusNote::Kind::End, run, {}};
+        break;
+    case GST_MESSAGE_ERROR: {
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        note = BusNote{BusNote::Kind::Error, run, QString::fromUtf8(error ? error->message : "playback error")};
+        g_clear_error(&error);
+        g_free(debug);
+        break;
+    }
+    case GST_MESSAGE_DURATION_CHANGED:
+        note = BusNote{BusNote::Kind::Duration, run, {}};
+        break;
+    case GST_MESSAGE_ASYNC_DONE:  // the whole pipeline has prerolled
+        note = BusNote{BusNote::Kind::AsyncDone, run, {}};
+        break;
+    default:
+        break;
+    }
+    gst_message_unref(message);
+    if (note)
+        shared->note(std::move(*note));
+    return GST_BUS_DROP;
+}
+
+class Worker {
+public:
+    explicit Worker(std::shared_ptr<PipelineShared> shared)
+        : m_shared(std::move(shared))
+    {
+    }
+
+    void run()
+    {
+        static std::once_flag gstReady;
+        std::call_once(gstReady, [] { gst_init(nullptr, nullptr); });
+        createPlaybin();
+        loop();
+        destroyPlaybin();
+        {
+            const std::lock_guard lock(m_shared->mutex);
+            m_shared->finished = true;
+        }
+        m_shared->exited.notify_all();
+    }
+
+private:
+    using Action = PipelineWish::Action;
+
+    void createPlaybin()
+    {
+        m_playbin = gst_element_factory_make("playbin", nullptr);
+        GstElement* volume = gst_element_factory_make("volume", nullptr);
+        GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
+        if (!m_playbin || !volume || !sink) {
+            for (GstElement* element : {m_playbin, volume, sink})
+                if (element)
+                    gst_object_unref(gst_object_ref_sink(element));
+            m_playbin = nullptr;
+            return;
+        }
+        gst_object_ref_sink(m_playbin);
+        // Our own volume in front of the sink rather than playbin's
+        // soft-volume flag: playbin 1.22 leaks the volume element it makes
+        // for that, and its pads, every time it goes through NULL.
+        m_volume = GST_ELEMENT(gst_object_ref(volume));
+        GstElement* output = gst_bin_new("output");
+        gst_bin_add_many(GST_BIN(output), volume, sink, nullptr);
+        gst_element_link(volume, sink);
+        GstPad* volumeSink = gst_element_get_static_pad(volume, "sink");
+        gst_element_add_pad(output, gst_ghost_pad_new("sink", volumeSink));
+        gst_object_unref(volumeSink);
+        g_object_set(m_playbin, "flags", kPlayFlagAudio, "audio-sink", output, nullptr);
+        GstBus* bus = gst_element_get_bus(m_playbin);
+        gst_bus_set_sync_handler(bus, onBusMessage, m_shared.get(), nullptr);
+        gst_object_unref(bus);
+    }
+
+    void destroyPlaybin()
+    {
+        if (!m_playbin)
+            return;
+        changeState(GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(m_playbin);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(m_volume);
+        gst_object_unref(m_playbin);
+        m_playbin = m_volume = nullptr;
+    }
+
+    void loop()
+    {
+        for (;;) {
+            PipelineWish wish;
+            quint64 serial = 0;
+            std::deque<BusNote> notes;
+            {
+                std::unique_lock lock(m_shared->mutex);
+                const auto hasWork = [&] {
+                    return m_shared->released || m_shared->wishSerial != m_wishSerial || !m_shared->notes.empty();
+                };
+                // Asleep without a time-out unless something plays: an idle
+                // server must not wake up.
+                if (ticking())
+                    m_shared->wake.wait_for(lock, kPositionInterval, hasWork);
+                else
+                    m_shared->wake.wait(lock, hasWork);
+                if (m_shared->released)
+                    return;
+                wish = m_shared->wish;
+                serial = m_wishSerial = m_shared->wishSerial;
+                notes.swap(m_shared->notes);
+            }
+            carryOut(wish);
+            for (const BusNote& note : notes)
+                handle(note);
+            seekIfDue();
+            m_shared->carriedOut.store(serial);
+            if (ticking())
+                publishPosition();
+        }
+    }
+
+    bool ticking() const { return m_playbin && !m_done && m_action == Action::Play; }
+
+    void carryOut(const PipelineWish& wish)
+    {
+        if (m_playbin && wish.gain != m_gain) {
+            m_gain = wish.gain;
+            g_object_set(m_volume, "volume", m_gain, nullptr);
+        }
+        if (wish.generation != m_generation) {
+            m_generation = wish.generation;
+            m_path = wish.path;
+            m_action = wish.action;
+            m_retried = false;
+            m_pendingSeekMs.reset();
+            start();
+        } else if (!m_done && wish.action != m_action) {
+            m_action = wish.action;
+            changeState(m_action == Action::Pause ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+        }
+        if (wish.seekSerial != m_seekSerial) {
+            m_seekSerial = wish.seekSerial;
+            if (wish.seekGeneration == m_generation && !m_done)
+                m_pendingSeekMs = wish.seekMs;
+        }
+    }
+
+    // Switching through READY can deadlock playbin; through NULL it does not,
+    // and once NULL has returned no streaming thread is left to post for the
+    // run before.
+    void toNull()
+    {
+        if (m_playbin)
+            changeState(GST_STATE_NULL);
+        m_run = m_shared->run.fetch_add(1) + 1;
+    }
+
+    void start()
+    {
+        toNull();
+        m_prerolled = false;
+        m_seekInFlight = false;
+        m_lastPosition = m_lastDuration = -1;
+        m_done = m_action == Action::Stop;
+        if (m_done)
+            return;
+        if (!m_playbin) {
+            fail(QStringLiteral("GStreamer has no playbin element"));
+            return;
+        }
+        GError* error = nullptr;
+        gchar* uri = gst_filename_to_uri(m_path.c_str(), &error);
+        if (!uri) {
+            const QString message = QString::fromUtf8(error ? error->message : "no URI for the file");
+            g_clear_error(&error);
+            fail(message);
+            return;
+        }
+        g_object_set(m_playbin, "uri", uri, nullptr);
+        g_free(uri);
+        if (changeState(m_action == Action::Play ? GST_STATE_PLAYING : GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+            m_shared->note({BusNote::Kind::Error, m_run, QStringLiteral("the file could not be played")});
+    }
+
+    void fail(const QString& message)
+    {
+        m_done = true;
+        m_shared->deliver({PipelineEvent::Kind::Failed, m_generation, 0, message});
+        toNull();
+    }
+
+    void handle(const BusNote& note)
+    {
+        if (note.run != m_run || m_done)
+            return;
+        switch (note.kind) {
+        case BusNote::Kind::End:
+            m_done = true;
+            m_shared->deliver({PipelineEvent::Kind::Ended, m_generation, 0, {}});
+            // Lets go of the file and the sound device.
+            toNull();
+            break;
+        case BusNote::Kind::Error:
+            // A good file has now and then failed to be recognised; a second
+            // try from NULL has always played it.
+            if (!m_retried) {
+                m_retried = true;
+                start();
+            } else {
+                fail(note.text);
+            }
+            break;
+        case BusNote::Kind::AsyncDone:
+            m_prerolled = true;
+            publishDuration();
+            if (std::exchange(m_seekInFlight, false)) {
+                if (const std::optional<qint64> ms = query(gst_element_query_position)) {
+                    m_lastPosition = *ms;
+                    m_shared->deliver({PipelineEvent::Kind::Seeked, m_generation, *ms, {}});
+                }
+            }
+            break;
+        case BusNote::Kind::Duration:
+            publishDuration();
+            break;
+        }
+    }
+
+    void seekIfDue()
+    {
+        if (!m_pendingSeekMs || !m_prerolled || m_seekInFlight || m_done)
+            return;
+        const qint64 ms = *std::exchange(m_pendingSeekMs, std::nullopt);
+        const BusyScope busy(*m_shared);
+        m_seekInFlight = gst_element_seek_simple(m_playbin, GST_FORMAT_TIME,
+                                                 GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                                 ms * GST_MSECOND);
+    }
+
+    std::optional<qint64> query(gboolean (*queryFn)(GstElement*, GstFormat, gint64*))
+    {
+        gint64 value = 0;
+        const BusyScope busy(*m_shared);
+        if (!queryFn(m_playbin, GST_FORMAT_TIME, &value) || value < 0)
+            return std::nullopt;
+        return value / GST_MSECOND;
+    }
+
+    void publishPosition()
+    {
+        const std::optional<qint64> ms = query(gst_element_query_position);
+        if (ms && *ms != m_lastPosition) {
+            m_lastPosition = *ms;
+            m_shared->deliver({PipelineEvent::Kind::Position, m_generation, *ms, {}});
+        }
+    }
+
+    void publishDuration()
+    {
+        const std::optional<qint64> ms = query(gst_element_query_duration);
+        if (ms && *ms != m_lastDuration) {
+            m_lastDuration = *ms;
+            m_shared->deliver({PipelineEvent::Kind::Duration, m_generation, *ms, {}});
+        }
+    }
+
+    GstStateChangeReturn changeState(GstState state)
+    {
+        const BusyScope busy(*m_shared);
+        if (m_shared->beforeStateChange)
+            m_shared->beforeStateChange();
+        return gst_element_set_state(m_playbin, state);
+    }
+
+    std::shared_ptr<PipelineShared> m_shared;
+    GstElement* m_playbin = nullptr;
+    GstElement* m_volume = nullptr;
+    quint64 m_wishSerial = 0;
+    quint64 m_run = 0;
+    quint64 m_generation = 0;
+    std::string m_path;
+    Action m_action = Action::Stop;
+    double m_gain = -1.0;
+    // The current run has ended, failed or was a stop: nothing more to do.
+    bool m_done = true;
+    bool m_retried = false;
+    bool m_prerolled = false;
+    bool m_seekInFlight = false;
+    quint64 m_seekSerial = 0;
+    std::optional<qint64> m_pendingSeekMs;
+    qint64 m_lastPosition = -1;
+    qint64 m_lastDuration = -1;
+};
+
+}  // namespace
+
+PipelineThread::PipelineThread(std::function<void(const PipelineEvent&)> report,
+                               std::function<void()> beforeStateChange)
+    : m_shared(std::make_shared<PipelineShared>())
+{
+    m_shared->report = std::move(report);
+    m_shared->beforeStateChange = std::move(beforeStateChange);
+    // The thread keeps the shared state alive for as long as it runs, also
+    // after it has been abandoned.
+    m_thread = std::thread([shared = m_shared] { Worker(shared).run(); });
+}
+
+PipelineThread::~PipelineThread()
+{
+    if (!m_thread.joinable())
+        return;
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->released = true;
+    m_shared->wake.notify_one();
+    if (m_shared->exited.wait_for(lock, kExitPatience, [&] { return m_shared->finished; })) {
+        lock.unlock();
+        m_thread.join();
+    } else {
+        m_thread.detach();
+    }
+}
+
+void PipelineThread::want(const PipelineWish& wish)
+{
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->wish = wish;
+        ++m_shared->wishSerial;
+    }
+    m_shared->wake.notify_one();
+}
+
+bool PipelineThread::idle() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->carriedOut.load() == m_shared->wishSerial && m_shared->busySinceMs.load() == 0;
+}
+
+qint64 PipelineThread::stuckForMs() const
+{
+    const qint64 since = m_shared->busySinceMs.load();
+    return since == 0 ? 0 : nowMs() - since;
+}
+
+void PipelineThread::abandon()
+{
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->released = true;
+    }
+    m_shared->wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.detach();
+}
+
+}  // namespace tallowcrest
