@@ -1,22 +1,24 @@
 #include "remote/remote_request.h"
 
+#include "remote/protocol.h"
+
 #include <cctype>
 
 namespace tallowcrest {
 
-RemoteRequest RemoteRequest::Parse(std::string block)
+RemoteRequest RemoteRequest::parse(std::string block)
 {
-    if (block.size() < 2)
+    if (block.size() < protocol::kOpcodeLength)
         return {std::move(block), {}};
-    RemoteRequest request{block.substr(0, 2), {}};
-    block.erase(0, 2);
+    RemoteRequest request{block.substr(0, protocol::kOpcodeLength), {}};
+    block.erase(0, protocol::kOpcodeLength);
     request.argument = std::move(block);
     return request;
 }
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text)
+std::string_view trimBlanks(std::string_view text)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     while (!text.empty() && blank(text.front()))
@@ -26,7 +28,7 @@ std::string_view TrimBlanks(std::string_view text)
     return text;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
@@ -42,7 +44,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 // text has no value. Hex, "inf" and "nan" are not numbers here. Scanned by
 // hand: std::regex recurses once per character, so a long argument from the
 // client would overflow the stack, and strtod reads the point by the locale.
-std::optional<bool> PlainDecimalIsNonZero(std::string_view text)
+std::optional<bool> plainDecimalIsNonZero(std::string_view text)
 {
     std::size_t i = 0;
     bool nonZero = false;
@@ -77,14 +79,14 @@ std::optional<bool> PlainDecimalIsNonZero(std::string_view text)
 
 }  // namespace
 
-std::optional<bool> ParseBooleanText(std::string_view text)
+std::optional<bool> parseBooleanText(std::string_view text)
 {
-    text = TrimBlanks(text);
-    if (EqualsIgnoringCase(text, "true"))
+    text = trimBlanks(text);
+    if (equalsIgnoringCase(text, "true"))
         return true;
-    if (EqualsIgnoringCase(text, "false"))
+    if (equalsIgnoringCase(text, "false"))
         return false;
-    return PlainDecimalIsNonZero(text);
+    return plainDecimalIsNonZero(text);
 }
 
 }  // namespace tallowcrest

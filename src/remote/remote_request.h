@@ -13,12 +13,12 @@ struct RemoteRequest {
     std::string opcode;
     std::string argument;
 
-    static RemoteRequest Parse(std::string block);
+    static RemoteRequest parse(std::string block);
 };
 
 // The Boolean text of a shuffle request: "True"/"False" in any letter case,
 // or a number (sign, decimals, exponent, surrounding blanks allowed) that is
 // true unless zero. Anything else has no value.
-std::optional<bool> ParseBooleanText(std::string_view text);
+std::optional<bool> parseBooleanText(std::string_view text);
 
 }  // namespace tallowcrest

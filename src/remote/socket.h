@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QObject>
+#include <QString>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -7,9 +10,21 @@
 namespace tallowcrest {
 
 // What the server needs of its one TCP socket: it first listens, then carries
-// the one accepted connection. Events (connection request, data arrival,
-// close, error) are delivered to the host by the concrete component.
-class ISocket {
+// the one accepted connection.
+//
+// Events are always delivered from the event loop, never from inside one of
+// the calls below, so a host is not re-entered in the middle of a request:
+//   connectionRequest(id)  a client asks to connect while listening;
+//                          Accept(id) takes it on.
+//   dataArrival()          GetData() has bytes.
+//   peerClosed()           the connection is gone (the client closed or reset
+//                          it, or it failed); once per connection. The host
+//                          calls Close() then.
+//   error(number, text)    with a Winsock error number. A client closing or
+//                          resetting the connection is never an error.
+class ISocket : public QObject {
+    Q_OBJECT
+
 public:
     enum StateValue : int {
         Closed = 0,
@@ -20,7 +35,9 @@ public:
         Error = 9,
     };
 
-    virtual ~ISocket() = default;
+    using QObject::QObject;
+    ~ISocket() override = default;
+
     virtual void SetLocalPort(int32_t port) = 0;
     // Throws std::runtime_error (with the reason) when listening cannot start.
     virtual void Listen() = 0;
@@ -36,7 +53,13 @@ public:
     virtual int State() const = 0;
     // Holds the calling thread for ms milliseconds, handling no events, while
     // still pushing bytes already queued to the peer.
-    virtual void Hold(int ms) = 0;
+    virtual void hold(int ms) = 0;
+
+signals:
+    void connectionRequest(qint32 requestId);
+    void dataArrival();
+    void peerClosed();
+    void error(int number, const QString& description);
 };
 
 }  // namespace tallowcrest

@@ -1,6 +1,7 @@
 #include "remote/track_list_file.h"
 
 #include "library/track_scan.h"
+#include "remote/protocol.h"
 #include "remote/socket.h"
 
 #include <QStandardPaths>
@@ -18,33 +19,31 @@ namespace {
 
 constexpr const char* kFolderName = "/TallowcrestServer";
 constexpr const char* kFileName = "/tracks.temp";
-constexpr size_t kPieceSize = 2048;
-constexpr int kPauseAfterListMs = 200;
 
-[[noreturn]] void ThrowErrno(const std::string& what)
+[[noreturn]] void throwErrno(const std::string& what)
 {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    int get() const { return fd_; }
+    int get() const { return m_fd; }
 
 private:
-    int fd_;
+    int m_fd;
 };
 
 // A folder only we can use: created 0700, or an existing real folder (not a
 // link) that we own and nobody else can write.
-bool EnsurePrivateFolder(const std::string& folder)
+bool ensurePrivateFolder(const std::string& folder)
 {
     if (::mkdir(folder.c_str(), 0700) == 0)
         return true;
@@ -56,14 +55,14 @@ bool EnsurePrivateFolder(const std::string& folder)
     return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0022) == 0;
 }
 
-void ReadExactly(int fd, char* into, size_t count)
+void readExactly(int fd, char* into, size_t count)
 {
     while (count > 0) {
         const ssize_t got = ::read(fd, into, count);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            ThrowErrno("cannot read the track list");
+            throwErrno("cannot read the track list");
         if (got == 0)
             throw std::runtime_error("the track list file ended early");
         into += got;
@@ -73,14 +72,14 @@ void ReadExactly(int fd, char* into, size_t count)
 
 }  // namespace
 
-std::string TrackListFilePath()
+std::string trackListFilePath()
 {
     for (const auto location : {QStandardPaths::RuntimeLocation, QStandardPaths::GenericCacheLocation}) {
         const QString base = QStandardPaths::writableLocation(location);
         if (base.isEmpty())
             continue;
         const std::string folder = base.toStdString() + kFolderName;
-        if (EnsurePrivateFolder(folder))
+        if (ensurePrivateFolder(folder))
             return folder + kFileName;
     }
     throw std::system_error(std::make_error_code(std::errc::permission_denied),
@@ -89,14 +88,19 @@ std::string TrackListFilePath()
 
 void WriteTrackList(std::string folder, const std::string& file)
 {
-    folder = WithTrailingSeparator(std::move(folder));
+    folder = withTrailingSeparator(std::move(folder));
     TrackListBuffer.clear();
     ScanFolder(folder);
+    // Once on disk the list lives in the file; the buffer's megabytes go
+    // back rather than wait for the next request.
+    const struct ReleaseBuffer {
+        ~ReleaseBuffer() { std::string().swap(TrackListBuffer); }
+    } release;
 
     // O_NOFOLLOW: a link planted under our name is refused, never written through.
     FileDescriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0)
-        ThrowErrno("cannot create " + file);
+        throwErrno("cannot create " + file);
     const char* data = TrackListBuffer.data();
     size_t left = TrackListBuffer.size();
     while (left > 0) {
@@ -104,7 +108,7 @@ void WriteTrackList(std::string folder, const std::string& file)
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            ThrowErrno("cannot write " + file);
+            throwErrno("cannot write " + file);
         data += written;
         left -= static_cast<size_t>(written);
     }
@@ -115,26 +119,26 @@ void SendTrackList(const std::string& file, ISocket& winsock)
     {
         FileDescriptor in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (in.get() < 0)
-            ThrowErrno("cannot open " + file);
+            throwErrno("cannot open " + file);
         struct stat info {};
         if (::fstat(in.get(), &info) != 0)
-            ThrowErrno("cannot measure " + file);
+            throwErrno("cannot measure " + file);
         const auto length = static_cast<size_t>(info.st_size);
 
-        std::vector<char> piece(kPieceSize);
-        winsock.SendData("START");
-        for (size_t i = 0; i < length / kPieceSize; ++i) {
-            ReadExactly(in.get(), piece.data(), kPieceSize);
-            winsock.SendData({piece.data(), kPieceSize});
+        std::vector<char> piece(protocol::kListPieceSize);
+        winsock.SendData(protocol::kListStart);
+        for (size_t i = 0; i < length / protocol::kListPieceSize; ++i) {
+            readExactly(in.get(), piece.data(), protocol::kListPieceSize);
+            winsock.SendData({piece.data(), protocol::kListPieceSize});
         }
-        if (const size_t rest = length % kPieceSize; rest != 0) {
+        if (const size_t rest = length % protocol::kListPieceSize; rest != 0) {
             piece.resize(rest);
-            ReadExactly(in.get(), piece.data(), rest);
+            readExactly(in.get(), piece.data(), rest);
             winsock.SendData({piece.data(), rest});
         }
-        winsock.SendData("END");
+        winsock.SendData(protocol::kListEnd);
     }
-    winsock.Hold(kPauseAfterListMs);
+    winsock.hold(protocol::kPauseAfterListMs);
 }
 
 }  // namespace tallowcrest

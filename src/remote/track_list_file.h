@@ -10,7 +10,7 @@ class ISocket;
 // private per-user folder (the runtime folder, else the cache folder), never a
 // fixed name in a folder that other users can write. Throws std::system_error
 // when no such folder can be had.
-std::string TrackListFilePath();
+std::string trackListFilePath();
 
 // Empties TrackListBuffer, scans folder into it and writes it to file,
 // replacing any earlier content. The folder gets its trailing separator here.

@@ -27,7 +27,7 @@ constexpr int kCloseLingerMs = 10000;
 // without bound; past this much unsent data its requests fail instead.
 constexpr qint64 kMaxQueuedBytes = qint64(128) << 20;
 
-std::runtime_error Failure(const QString& reason)
+std::runtime_error failure(const QString& reason)
 {
     return std::runtime_error(reason.toStdString());
 }
@@ -35,145 +35,145 @@ std::runtime_error Failure(const QString& reason)
 }  // namespace
 
 Winsock::Winsock(QObject* parent)
-    : QObject(parent)
+    : ISocket(parent)
 {
-    server_.setMaxPendingConnections(1);
-    connect(&server_, &QTcpServer::newConnection, this, &Winsock::takePendingConnections);
-    connect(&server_, &QTcpServer::acceptError, this, &Winsock::onAcceptError);
+    m_server.setMaxPendingConnections(1);
+    connect(&m_server, &QTcpServer::newConnection, this, &Winsock::takePendingConnections);
+    connect(&m_server, &QTcpServer::acceptError, this, &Winsock::onAcceptError);
 }
 
 Winsock::~Winsock()
 {
-    if (connection_) {
-        connection_->disconnect(this);
-        connection_->abort();
+    if (m_connection) {
+        m_connection->disconnect(this);
+        m_connection->abort();
     }
-    server_.close();
+    m_server.close();
     // Pending and closing sockets are children and are aborted as they go.
 }
 
 void Winsock::SetLocalPort(int32_t port)
 {
-    localPort_ = port;
+    m_localPort = port;
 }
 
 void Winsock::Listen()
 {
-    if (connection_)
-        throw Failure(QStringLiteral("The socket carries a connection; close it before listening"));
-    if (server_.isListening())
-        throw Failure(QStringLiteral("The socket is already listening on port %1").arg(server_.serverPort()));
-    if (localPort_ < 1 || localPort_ > 65535)
-        throw Failure(QStringLiteral("The port %1 is not a valid port number (1 to 65535)").arg(localPort_));
+    if (m_connection)
+        throw failure(QStringLiteral("The socket carries a connection; close it before listening"));
+    if (m_server.isListening())
+        throw failure(QStringLiteral("The socket is already listening on port %1").arg(m_server.serverPort()));
+    if (m_localPort < 1 || m_localPort > 65535)
+        throw failure(QStringLiteral("The port %1 is not a valid port number (1 to 65535)").arg(m_localPort));
 
     // Requests nobody accepted while we were listening last time are stale.
     dropPendingConnections();
 
-    if (!server_.listen(QHostAddress::Any, static_cast<quint16>(localPort_))) {
-        if (server_.serverError() == QAbstractSocket::AddressInUseError)
-            throw Failure(QStringLiteral("The port %1 is in use").arg(localPort_));
-        throw Failure(QStringLiteral("Cannot listen on port %1: %2").arg(localPort_).arg(server_.errorString()));
+    if (!m_server.listen(QHostAddress::Any, static_cast<quint16>(m_localPort))) {
+        if (m_server.serverError() == QAbstractSocket::AddressInUseError)
+            throw failure(QStringLiteral("The port %1 is in use").arg(m_localPort));
+        throw failure(QStringLiteral("Cannot listen on port %1: %2").arg(m_localPort).arg(m_server.errorString()));
     }
 }
 
 void Winsock::Accept(int32_t requestId)
 {
-    const auto found = pending_.find(requestId);
-    if (found == pending_.end())
-        throw Failure(QStringLiteral("There is no pending connection with request id %1").arg(requestId));
-    if (connection_)
-        throw Failure(QStringLiteral("The socket already carries a connection; close it before accepting another"));
+    const auto found = m_pending.find(requestId);
+    if (found == m_pending.end())
+        throw failure(QStringLiteral("There is no pending connection with request id %1").arg(requestId));
+    if (m_connection)
+        throw failure(QStringLiteral("The socket already carries a connection; close it before accepting another"));
 
     // One socket: carrying a connection means nobody else can connect.
-    server_.close();
+    m_server.close();
 
-    connection_ = found.value();
-    pending_.erase(found);
+    m_connection = found.value();
+    m_pending.erase(found);
     dropPendingConnections();
-    peerGone_ = false;
-    failed_ = false;
+    m_peerGone = false;
+    m_failed = false;
 
-    connect(connection_, &QIODevice::readyRead, this, &Winsock::onConnectionReadyRead);
-    connect(connection_, &QAbstractSocket::disconnected, this, &Winsock::onConnectionLost);
-    connect(connection_, &QAbstractSocket::errorOccurred, this, &Winsock::onConnectionError);
+    connect(m_connection, &QIODevice::readyRead, this, &Winsock::onConnectionReadyRead);
+    connect(m_connection, &QAbstractSocket::disconnected, this, &Winsock::onConnectionLost);
+    connect(m_connection, &QAbstractSocket::errorOccurred, this, &Winsock::onConnectionError);
 
     // The client may have spoken, or even left, before we took it on.
-    if (connection_->bytesAvailable() > 0)
+    if (m_connection->bytesAvailable() > 0)
         onConnectionReadyRead();
-    if (connection_->state() != QAbstractSocket::ConnectedState)
+    if (m_connection->state() != QAbstractSocket::ConnectedState)
         onConnectionLost();
 }
 
 void Winsock::Close()
 {
-    server_.close();
+    m_server.close();
     releaseConnection();
-    peerGone_ = false;
-    failed_ = false;
-    dataArrivalDue_ = false;
-    peerClosedDue_ = false;
+    m_peerGone = false;
+    m_failed = false;
+    m_dataArrivalDue = false;
+    m_peerClosedDue = false;
 }
 
 std::string Winsock::GetData()
 {
-    if (!connection_)
+    if (!m_connection)
         return {};
-    const qint64 available = connection_->bytesAvailable();
+    const qint64 available = m_connection->bytesAvailable();
     if (available <= 0)
         return {};
     std::string bytes(static_cast<std::size_t>(available), '\0');
-    const qint64 read = connection_->read(bytes.data(), available);
+    const qint64 read = m_connection->read(bytes.data(), available);
     bytes.resize(static_cast<std::size_t>(std::max<qint64>(read, 0)));
     return bytes;
 }
 
 void Winsock::SendData(std::string_view bytes)
 {
-    if (!connection_)
-        throw Failure(QStringLiteral("There is no connection to send on"));
+    if (!m_connection)
+        throw failure(QStringLiteral("There is no connection to send on"));
     if (!connectionIsUsable())
-        throw Failure(QStringLiteral("The connection is closed"));
+        throw failure(QStringLiteral("The connection is closed"));
     if (bytes.empty())
         return;
-    if (connection_->bytesToWrite() > kMaxQueuedBytes)
-        throw Failure(QStringLiteral("The client is not reading what was sent"));
+    if (m_connection->bytesToWrite() > kMaxQueuedBytes)
+        throw failure(QStringLiteral("The client is not reading what was sent"));
 
     const auto size = static_cast<qint64>(bytes.size());
-    if (connection_->write(bytes.data(), size) != size)
-        throw Failure(QStringLiteral("Sending failed: %1").arg(connection_->errorString()));
-    connection_->flush();
+    if (m_connection->write(bytes.data(), size) != size)
+        throw failure(QStringLiteral("Sending failed: %1").arg(m_connection->errorString()));
+    m_connection->flush();
     if (!connectionIsUsable())
-        throw Failure(QStringLiteral("The connection was lost while sending"));
+        throw failure(QStringLiteral("The connection was lost while sending"));
 }
 
 int Winsock::State() const
 {
-    if (connection_) {
-        if (failed_)
+    if (m_connection) {
+        if (m_failed)
             return Error;
-        if (peerGone_ || connection_->state() != QAbstractSocket::ConnectedState)
+        if (m_peerGone || m_connection->state() != QAbstractSocket::ConnectedState)
             return Closing;
         return Connected;
     }
-    return server_.isListening() ? Listening : Closed;
+    return m_server.isListening() ? Listening : Closed;
 }
 
 // Holding runs no event loop, so no timer, socket or window event is handled
 // meanwhile. Bytes already queued keep flowing: we wait for the socket to take
 // more and flush by hand. A failure noticed while flushing only sets flags;
 // the events reach the host later from the event loop (see deliverEvents).
-void Winsock::Hold(int ms)
+void Winsock::hold(int ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
-    while (connectionIsUsable() && connection_->bytesToWrite() > 0) {
+    while (connectionIsUsable() && m_connection->bytesToWrite() > 0) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd writable{static_cast<int>(connection_->socketDescriptor()), POLLOUT, 0};
+        pollfd writable{static_cast<int>(m_connection->socketDescriptor()), POLLOUT, 0};
         const int ready = ::poll(&writable, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || !connection_->flush())
+        if (ready <= 0 || !m_connection->flush())
             break;
     }
     std::this_thread::sleep_until(deadline);
@@ -181,93 +181,93 @@ void Winsock::Hold(int ms)
 
 void Winsock::takePendingConnections()
 {
-    QTcpSocket* taken = server_.nextPendingConnection();
+    QTcpSocket* taken = m_server.nextPendingConnection();
     if (!taken)
         return;
-    while (QTcpSocket* extra = server_.nextPendingConnection()) {
+    while (QTcpSocket* extra = m_server.nextPendingConnection()) {
         extra->abort();
         extra->deleteLater();
     }
     taken->setParent(this);
     const qint32 requestId = nextRequestId();
-    pending_.insert(requestId, taken);
+    m_pending.insert(requestId, taken);
     emit connectionRequest(requestId);
 }
 
 void Winsock::onConnectionReadyRead()
 {
-    dataArrivalDue_ = true;
+    m_dataArrivalDue = true;
     scheduleDelivery();
 }
 
 void Winsock::onConnectionLost()
 {
-    if (peerGone_)
+    if (m_peerGone)
         return;
-    peerGone_ = true;
-    peerClosedDue_ = true;
+    m_peerGone = true;
+    m_peerClosedDue = true;
     scheduleDelivery();
 }
 
 void Winsock::onConnectionError()
 {
-    const QAbstractSocket::SocketError socketError = connection_->error();
+    const QAbstractSocket::SocketError socketError = m_connection->error();
     // A client that closes or resets its end has simply left.
     if (socketError != QAbstractSocket::RemoteHostClosedError) {
-        failed_ = true;
-        errorsDue_.append({WinsockErrorNumber(socketError), connection_->errorString()});
+        m_failed = true;
+        m_errorsDue.append({WinsockErrorNumber(socketError), m_connection->errorString()});
         scheduleDelivery();
     }
     if (socketError == QAbstractSocket::RemoteHostClosedError
-        || connection_->state() == QAbstractSocket::UnconnectedState) {
+        || m_connection->state() == QAbstractSocket::UnconnectedState) {
         onConnectionLost();
     }
 }
 
 void Winsock::onAcceptError(QAbstractSocket::SocketError socketError)
 {
-    errorsDue_.append({WinsockErrorNumber(socketError), server_.errorString()});
+    m_errorsDue.append({WinsockErrorNumber(socketError), m_server.errorString()});
     scheduleDelivery();
 }
 
 // Socket events are delivered from a queued call so that they never reach
-// the host from inside SendData, Hold or Accept, i.e. in the middle of the
+// the host from inside SendData, hold or Accept, i.e. in the middle of the
 // host's own handling of a request.
 void Winsock::scheduleDelivery()
 {
-    if (deliveryScheduled_)
+    if (m_deliveryScheduled)
         return;
-    deliveryScheduled_ = true;
+    m_deliveryScheduled = true;
     QMetaObject::invokeMethod(this, &Winsock::deliverEvents, Qt::QueuedConnection);
 }
 
 void Winsock::deliverEvents()
 {
-    deliveryScheduled_ = false;
+    m_deliveryScheduled = false;
     // Each flag is cleared before its signal goes out: the host may close the
     // socket or run a nested event loop from its handler.
-    if (std::exchange(dataArrivalDue_, false) && connection_ && connection_->bytesAvailable() > 0)
+    if (std::exchange(m_dataArrivalDue, false) && m_connection && m_connection->bytesAvailable() > 0)
         emit dataArrival();
-    while (!errorsDue_.isEmpty()) {
-        const ErrorEvent event = errorsDue_.takeFirst();
+    while (!m_errorsDue.isEmpty()) {
+        const ErrorEvent event = m_errorsDue.takeFirst();
         emit error(event.number, event.description);
     }
-    if (std::exchange(peerClosedDue_, false))
+    if (std::exchange(m_peerClosedDue, false))
         emit peerClosed();
 }
 
 void Winsock::dropPendingConnections()
 {
-    for (QTcpSocket* socket : std::as_const(pending_)) {
+    for (QTcpSocket* socket : std::as_const(m_pending)) {
         socket->abort();
         socket->deleteLater();
     }
-    pending_.clear();
+    m_pending.clear();
 }
 
 void Winsock::releaseConnection()
 {
-    QTcpSocket* socket = std::exchange(connection_, nullptr);
+    QTcpSocket* socket = std::exchange(m_connection, nullptr);
     if (!socket)
         return;
     socket->disconnect(this);
@@ -284,13 +284,13 @@ void Winsock::releaseConnection()
 
 bool Winsock::connectionIsUsable() const
 {
-    return connection_ && !peerGone_ && !failed_ && connection_->state() == QAbstractSocket::ConnectedState;
+    return m_connection && !m_peerGone && !m_failed && m_connection->state() == QAbstractSocket::ConnectedState;
 }
 
 qint32 Winsock::nextRequestId()
 {
-    lastRequestId_ = lastRequestId_ == std::numeric_limits<qint32>::max() ? 1 : lastRequestId_ + 1;
-    return lastRequestId_;
+    m_lastRequestId = m_lastRequestId == std::numeric_limits<qint32>::max() ? 1 : m_lastRequestId + 1;
+    return m_lastRequestId;
 }
 
 }  // namespace tallowcrest

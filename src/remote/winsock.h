@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QTcpServer>
 
@@ -19,19 +18,7 @@ namespace tallowcrest {
 // The server's one TCP socket: it listens on LocalPort (all interfaces, IPv4
 // and IPv6) and then carries the one connection it accepted. While it carries
 // a connection nothing listens, so further clients are refused by the system.
-//
-// Events, always delivered from the event loop and never from inside one of
-// the calls below, so a host is not re-entered in the middle of a request:
-//   connectionRequest(id)  - the ConnectionRequest event: a client asks to
-//                            connect while listening; Accept(id) takes it on.
-//   dataArrival()          - the DataArrival event: GetData() has bytes.
-//   peerClosed()           - the Close event: the connection is gone (the
-//                            client closed or reset it, or it failed); once
-//                            per connection. The host calls Close() then.
-//   error(number, text)    - the Error event, with a Winsock error number.
-//                            A client closing or resetting the connection is
-//                            never reported as an error.
-class Winsock : public QObject, public ISocket {
+class Winsock : public ISocket {
     Q_OBJECT
 
 public:
@@ -39,20 +26,14 @@ public:
     ~Winsock() override;
 
     void SetLocalPort(int32_t port) override;
-    int32_t LocalPort() const { return localPort_; }
+    int32_t LocalPort() const { return m_localPort; }
     void Listen() override;
     void Accept(int32_t requestId) override;
     void Close() override;
     std::string GetData() override;
     void SendData(std::string_view bytes) override;
     int State() const override;
-    void Hold(int ms) override;
-
-signals:
-    void connectionRequest(qint32 requestId);
-    void dataArrival();
-    void peerClosed();
-    void error(int number, const QString& description);
+    void hold(int ms) override;
 
 private:
     void takePendingConnections();
@@ -64,7 +45,6 @@ private:
     void deliverEvents();
     void dropPendingConnections();
     void releaseConnection();
-    void pushQueuedBytes(int ms);
     bool connectionIsUsable() const;
     qint32 nextRequestId();
 
@@ -73,20 +53,20 @@ private:
         QString description;
     };
 
-    QTcpServer server_;
-    QHash<qint32, QTcpSocket*> pending_;
-    QTcpSocket* connection_ = nullptr;
-    int32_t localPort_ = 0;
-    qint32 lastRequestId_ = 0;
+    QTcpServer m_server;
+    QHash<qint32, QTcpSocket*> m_pending;
+    QTcpSocket* m_connection = nullptr;
+    int32_t m_localPort = 0;
+    qint32 m_lastRequestId = 0;
 
-    bool peerGone_ = false;
-    bool failed_ = false;
+    bool m_peerGone = false;
+    bool m_failed = false;
 
     // Events noticed but not yet delivered to the host.
-    bool dataArrivalDue_ = false;
-    bool peerClosedDue_ = false;
-    QList<ErrorEvent> errorsDue_;
-    bool deliveryScheduled_ = false;
+    bool m_dataArrivalDue = false;
+    bool m_peerClosedDue = false;
+    QList<ErrorEvent> m_errorsDue;
+    bool m_deliveryScheduled = false;
 };
 
 }  // namespace tallowcrest

@@ -1,7 +1,8 @@
-#include "client_commands.h"
+#include "remote/client/client_commands.h"
 
-#include "remote_connection.h"
-#include "reply_parsing.h"
+#include "remote/client/remote_connection.h"
+#include "remote/client/reply_parsing.h"
+#include "remote/protocol.h"
 
 #include <QDeadlineTimer>
 
@@ -12,9 +13,9 @@ namespace tallowcrest {
 
 namespace {
 
-// The server pauses 200 ms after "END", so half of that without a byte
+// The server holds still after "END", so half of that pause without a byte
 // confirms that an "END" really closed the list.
-constexpr int kListQuietMs = 100;
+constexpr int kListQuietMs = protocol::kPauseAfterListMs / 2;
 // How long play, stop and pause wait for a "CODE_12" before taking silence as success.
 constexpr int kNoLoadedTrackWaitMs = 300;
 // Time for the server to read a request that has no reply before we hang up.

@@ -1,4 +1,6 @@
-#include "client_options.h"
+#include "remote/client/client_options.h"
+
+#include "remote/protocol.h"
 
 #include <cmath>
 
@@ -131,15 +133,16 @@ QString clientUsage()
 
 QByteArray requestBytes(const ClientOptions& options)
 {
+    const auto word = [](std::string_view opcode) { return QByteArray(opcode.data(), qsizetype(opcode.size())); };
     switch (options.command) {
-    case ClientCommand::List: return "00";
-    case ClientCommand::Open: return "01" + options.argument;
-    case ClientCommand::Play: return "02";
-    case ClientCommand::Stop: return "03";
-    case ClientCommand::Pause: return "04";
-    case ClientCommand::Louder: return "05";
-    case ClientCommand::Quieter: return "06";
-    case ClientCommand::Shuffle: return "07" + options.argument;
+    case ClientCommand::List: return word(protocol::kListTracks);
+    case ClientCommand::Open: return word(protocol::kOpenTrack) + options.argument;
+    case ClientCommand::Play: return word(protocol::kPlay);
+    case ClientCommand::Stop: return word(protocol::kStop);
+    case ClientCommand::Pause: return word(protocol::kPause);
+    case ClientCommand::Louder: return word(protocol::kLouder);
+    case ClientCommand::Quieter: return word(protocol::kQuieter);
+    case ClientCommand::Shuffle: return word(protocol::kSetShuffle) + options.argument;
     case ClientCommand::Watch:
     case ClientCommand::Help: return {};
     }

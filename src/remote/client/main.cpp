@@ -1,5 +1,5 @@
-#include "client_commands.h"
-#include "client_options.h"
+#include "remote/client/client_commands.h"
+#include "remote/client/client_options.h"
 
 #include <QCoreApplication>
 

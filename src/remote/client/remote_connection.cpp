@@ -1,6 +1,16 @@
-#include "remote_connection.h"
+#include "remote/client/remote_connection.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
 
 namespace tallowcrest {
+
+namespace {
+
+constexpr int kRefusedRetryMs = 2000;
+constexpr int kRefusedPauseMs = 20;
+
+}  // namespace
 
 RemoteConnection::RemoteConnection(const ClientOptions& options)
     : m_options(options)
@@ -14,9 +24,19 @@ QString RemoteConnection::address() const
 
 bool RemoteConnection::connectToServer()
 {
-    m_socket.connectToHost(QString::fromLocal8Bit(m_options.host), m_options.port);
-    if (m_socket.waitForConnected(m_options.timeoutMs))
-        return true;
+    // The server listens again only once it has handled the previous
+    // client's leaving, which can take the pause after a list: a refusal is
+    // tried again for a while before it counts.
+    const QDeadlineTimer refusalsEnd(kRefusedRetryMs);
+    for (;;) {
+        m_socket.connectToHost(QString::fromLocal8Bit(m_options.host), m_options.port);
+        if (m_socket.waitForConnected(m_options.timeoutMs))
+            return true;
+        if (m_socket.error() != QAbstractSocket::ConnectionRefusedError || refusalsEnd.hasExpired())
+            break;
+        m_socket.abort();
+        QThread::msleep(kRefusedPauseMs);
+    }
     const QString reason = m_socket.error() == QAbstractSocket::SocketTimeoutError
         ? QStringLiteral("no answer within %1 s").arg(QString::fromLocal8Bit(m_options.timeoutText))
         : m_socket.errorString();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "client_options.h"
+#include "remote/client/client_options.h"
 
 #include <QByteArray>
 #include <QString>

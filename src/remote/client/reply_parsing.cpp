@@ -1,17 +1,25 @@
-#include "reply_parsing.h"
+#include "remote/client/reply_parsing.h"
+
+#include "library/track_scan.h"
+#include "remote/protocol.h"
 
 namespace tallowcrest {
 
 namespace {
 
-constexpr QByteArrayView kStart = "START";
-constexpr QByteArrayView kEnd = "END";
-constexpr QByteArrayView kLineEnd = "\r\n";
-constexpr QByteArrayView kCodePrefix = "CODE_1";
-constexpr QByteArrayView kStarted = "CODE_11";
-constexpr QByteArrayView kEnded = "CODE_12";
-constexpr QByteArrayView kShuffleOn = "CODE_13True";
-constexpr QByteArrayView kShuffleOff = "CODE_13False";
+QByteArrayView view(std::string_view word)
+{
+    return QByteArrayView(word.data(), static_cast<qsizetype>(word.size()));
+}
+
+const QByteArrayView kStart = view(protocol::kListStart);
+const QByteArrayView kEnd = view(protocol::kListEnd);
+const QByteArrayView kLineEnd = view(protocol::kLineEnd);
+const QByteArrayView kCodePrefix = view(protocol::kCodePrefix);
+const QByteArrayView kStarted = view(protocol::kTrackOpened);
+const QByteArrayView kEnded = view(protocol::kTrackEnded);
+const QByteArrayView kShuffleOn = view(protocol::kShuffleOn);
+const QByteArrayView kShuffleOff = view(protocol::kShuffleOff);
 
 qsizetype nextCodeFrom(QByteArrayView block, qsizetype from)
 {
@@ -40,7 +48,7 @@ bool TrackListReply::mayBeComplete() const
     const QByteArrayView body = QByteArrayView(m_buffer).sliced(m_bodyStart);
     if (body == kEnd)
         return true;
-    return body.endsWith("\r\nEND");
+    return body.endsWith(kLineEnd.toByteArray() + kEnd.toByteArray());
 }
 
 QList<QByteArray> TrackListReply::paths() const
@@ -110,9 +118,7 @@ QByteArray describeNotification(const Notification& notification)
 
 QByteArray trackTitleOf(QByteArrayView path)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArrayView name = slash < 0 ? path : path.sliced(slash + 1);
-    return name.size() < 4 ? QByteArray() : name.chopped(4).toByteArray();
+    return QByteArray::fromStdString(TrackTitle(std::string_view(path.data(), static_cast<std::size_t>(path.size()))));
 }
 
 OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path)
