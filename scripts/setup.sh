@@ -8,9 +8,11 @@ packages=(
   # toolchain
   g++ make cmake git python3 pkg-config ca-certificates
   # libraries
-  qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins libgl-dev libgtest-dev
-  # MP3 decoding for the player
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
+  # the player: GStreamer's playbin, MP3 decoding, the sound output
+  libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  # tests of the desktop's media keys (MPRIS) and of the phone remote in a real browser
+  dbus dbus-x11 playerctl chromium chromium-driver python3-selenium
   # tests: MP3 generation, a real X desktop, screenshots
   lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
   # sanitizer build and request fuzzer: clang, its ASan/UBSan/libFuzzer runtimes, a symbolizer for reports

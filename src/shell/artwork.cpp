@@ -18,7 +18,7 @@ const QColor kFlameCore(0xff, 0xf4, 0xb8);
 const QColor kFlameEdge(0xf2, 0x8c, 0x28);
 
 // A candle standing on a crest, its flame at the top, all inside `box`.
-void DrawCandle(QPainter& painter, const QRectF& box)
+void drawCandle(QPainter& painter, const QRectF& box)
 {
     const qreal w = box.width();
     const qreal h = box.height();
@@ -67,7 +67,7 @@ void DrawCandle(QPainter& painter, const QRectF& box)
     painter.drawPath(flame);
 }
 
-QPixmap IconImage(int size)
+QPixmap iconImage(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -79,14 +79,14 @@ QPixmap IconImage(int size)
     sky.setColorAt(1.0, kDusk);
     painter.setBrush(sky);
     painter.drawRoundedRect(QRectF(0, 0, size, size), size * 0.18, size * 0.18);
-    DrawCandle(painter, QRectF(size * 0.1, size * 0.06, size * 0.8, size * 0.9));
+    drawCandle(painter, QRectF(size * 0.1, size * 0.06, size * 0.8, size * 0.9));
     painter.end();
     return QPixmap::fromImage(image);
 }
 
 }  // namespace
 
-QPixmap BannerPixmap()
+QPixmap bannerPixmap()
 {
     QImage image(kBannerWidth, kBannerHeight, QImage::Format_RGB32);
     QPainter painter(&image);
@@ -98,7 +98,7 @@ QPixmap BannerPixmap()
     sky.setColorAt(1.0, kDusk);
     painter.fillRect(image.rect(), sky);
 
-    DrawCandle(painter, QRectF(22, 18, 110, 150));
+    drawCandle(painter, QRectF(22, 18, 110, 150));
 
     QFont title(QStringLiteral("DejaVu Serif"));
     title.setPixelSize(30);
@@ -124,11 +124,11 @@ QPixmap BannerPixmap()
     return QPixmap::fromImage(image);
 }
 
-QIcon WindowIcon()
+QIcon windowIcon()
 {
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addPixmap(IconImage(size));
+        icon.addPixmap(iconImage(size));
     return icon;
 }
 

@@ -26,12 +26,12 @@ constexpr std::array<std::string_view, 3> kQtOptionsJoinedWithEquals = {
     "-style=", "-stylesheet=", "-qmljsdebugger=",
 };
 
-bool Contains(const auto& names, std::string_view name)
+bool contains(const auto& names, std::string_view name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-bool StartsWithAny(const auto& prefixes, std::string_view text)
+bool startsWithAny(const auto& prefixes, std::string_view text)
 {
     return std::any_of(prefixes.begin(), prefixes.end(),
                        [text](std::string_view prefix) { return text.starts_with(prefix); });
@@ -39,7 +39,7 @@ bool StartsWithAny(const auto& prefixes, std::string_view text)
 
 }  // namespace
 
-CommandLineAction ParseCommandLine(const std::vector<std::string_view>& arguments)
+CommandLineAction parseCommandLine(const std::vector<std::string_view>& arguments)
 {
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string_view argument = arguments[index];
@@ -47,30 +47,32 @@ CommandLineAction ParseCommandLine(const std::vector<std::string_view>& argument
             return CommandLineAction::PrintVersion;
         if (argument == "--help")
             return CommandLineAction::PrintHelp;
+        if (argument == "--pairing-url")
+            return CommandLineAction::PrintPairingUrl;
 
         std::string_view option = argument;
         if (option.starts_with("--"))
             option.remove_prefix(1);
         if (option.size() < 2 || option.front() != '-')
             return CommandLineAction::UsageError;
-        if (Contains(kQtOptionsWithValue, option)) {
+        if (contains(kQtOptionsWithValue, option)) {
             if (++index == arguments.size())
                 return CommandLineAction::UsageError;
-        } else if (!Contains(kQtFlags, option) && !StartsWithAny(kQtOptionsJoinedWithEquals, option)) {
+        } else if (!contains(kQtFlags, option) && !startsWithAny(kQtOptionsJoinedWithEquals, option)) {
             return CommandLineAction::UsageError;
         }
     }
     return CommandLineAction::Run;
 }
 
-std::string VersionLine()
+std::string versionLine()
 {
     return "tallowcrest-server " TALLOWCREST_VERSION;
 }
 
-std::string UsageLine()
+std::string usageLine()
 {
-    return "usage: tallowcrest-server [--help | --version]";
+    return "usage: tallowcrest-server [--help | --version | --pairing-url]";
 }
 
 }  // namespace tallowcrest

@@ -6,21 +6,22 @@
 
 namespace tallowcrest {
 
-enum class CommandLineAction { Run, PrintVersion, PrintHelp, UsageError };
+enum class CommandLineAction { Run, PrintVersion, PrintHelp, PrintPairingUrl, UsageError };
 
 inline constexpr int kUsageExitStatus = 2;
 
 // Decides from the arguments (without the program name) what the server does
 // before any window exists. Qt's own standard options (-platform NAME,
 // -display HOST:N, -style=NAME, ...) and their values are let through for
-// QApplication; "--help" and "--version" act as soon as they are met; any
-// other argument, or a Qt option missing its value, is a usage error.
-CommandLineAction ParseCommandLine(const std::vector<std::string_view>& arguments);
+// QApplication; "--help", "--version" and "--pairing-url" act as soon as they
+// are met; any other argument, or a Qt option missing its value, is a usage
+// error.
+CommandLineAction parseCommandLine(const std::vector<std::string_view>& arguments);
 
 // "tallowcrest-server" and the project version, e.g. "tallowcrest-server 0.1".
-std::string VersionLine();
+std::string versionLine();
 
-// "usage: tallowcrest-server [--help | --version]"
-std::string UsageLine();
+// "usage: tallowcrest-server [--help | --version | --pairing-url]"
+std::string usageLine();
 
 }  // namespace tallowcrest

@@ -8,10 +8,10 @@
 
 #include <cstdlib>
 
-#include "playback/qt_media_player.h"
-#include "playback/qt_settings_store.h"
-#include "playback/server_controller.h"
+#include "playback/gst_player.h"
 #include "remote/winsock.h"
+#include "server/qt_settings_store.h"
+#include "server/server_controller.h"
 #include "shell/artwork.h"
 #include "shell/layout_rule.h"
 #include "shell/player_strip.h"
@@ -26,7 +26,7 @@ namespace {
 constexpr int kClientWidth = 700;
 constexpr int kClientHeight = 309;
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry)
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect geometry)
 {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromUtf8(name));
@@ -39,29 +39,23 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
 struct frmMain::OwnedComponents {
     explicit OwnedComponents(QWidget* window) : messageBox(window), prompt(window) {}
 
-    Components Parts() { return Components{settings, messageBox, prompt, winsock, media}; }
-
     QtSettingsStore settings;
     QtMessageBox messageBox;
     QtPrompt prompt;
     Winsock winsock;
-    QtMediaPlayer media;
+    GstPlayer media;
 };
 
-frmMain::frmMain(QWidget* parent)
-    : frmMain(std::make_unique<OwnedComponents>(this), parent)
+frmMain::frmMain(FolderPrescan* prescan, QWidget* parent)
+    : QWidget(parent), m_owned(std::make_unique<OwnedComponents>(this))
 {
-}
-
-frmMain::frmMain(std::unique_ptr<OwnedComponents> owned, QWidget* parent)
-    : QWidget(parent), owned_(std::move(owned))
-{
-    Build(owned_->Parts());
+    build(Components{m_owned->settings, m_owned->messageBox, m_owned->prompt, m_owned->winsock, m_owned->media,
+                     nullptr, prescan});
 }
 
 frmMain::frmMain(Components components, QWidget* parent) : QWidget(parent)
 {
-    Build(components);
+    build(components);
 }
 
 frmMain::~frmMain()
@@ -71,131 +65,112 @@ frmMain::~frmMain()
     qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
 }
 
-void frmMain::Build(Components components)
+void frmMain::build(Components components)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tallowcrest Server"));
-    setWindowIcon(WindowIcon());
+    setWindowIcon(windowIcon());
     resize(kClientWidth, kClientHeight);
 
-    controller_ = std::make_unique<ServerController>(ServerController::Components{
+    m_controller = std::make_unique<ServerController>(ServerController::Components{
         components.settings,
-        trackList_,
+        m_trackList,
         components.messageBox,
         components.prompt,
         components.winsock,
         components.media,
-        [this](const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); },
+        components.prescan,
     });
+    connect(m_controller.get(), &ServerController::captionChanged, this, &QWidget::setWindowTitle);
 
-    CreateControls(components.media);
-    KeepSelectionInStep();
-    CreateShellIcon(components.trayShell);
-
-    connect(cmdDir_, &QPushButton::clicked, this, [this] { controller_->cmdDir_Click(); });
-    connect(cmdPort_, &QPushButton::clicked, this, [this] { controller_->cmdPort_Click(); });
-    connect(cmdExit_, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
-    ConnectPlaybackEvents(components.media);
-
-    if (auto* winsock = dynamic_cast<Winsock*>(&components.winsock))
-        ConnectSocketEvents(*winsock);
+    createControls(components.media);
+    keepSelectionInStep();
+    createShellIcon(components.trayShell);
+    connectControls();
 }
 
-void frmMain::CreateControls(QtMediaPlayer& media)
+void frmMain::createControls(IMediaPlayer& media)
 {
-    cmdDir_ = MakeButton(this, "cmdDir", "Change Dir", QRect(0, 0, 77, 23));
-    cmdPort_ = MakeButton(this, "cmdPort", "Change Port", QRect(78, 0, 77, 23));
-    cmdRandomize_ = MakeButton(this, "cmdRandomize", "Randomize", QRect(0, 24, 77, 23));
-    cmdExit_ = MakeButton(this, "cmdExit", "Exit", QRect(78, 24, 77, 23));
+    m_cmdDir = makeButton(this, "cmdDir", "Change Dir", QRect(0, 0, 77, 23));
+    m_cmdPort = makeButton(this, "cmdPort", "Change Port", QRect(78, 0, 77, 23));
+    m_cmdRandomize = makeButton(this, "cmdRandomize", "Randomize", QRect(0, 24, 77, 23));
+    m_cmdExit = makeButton(this, "cmdExit", "Exit", QRect(78, 24, 77, 23));
 
-    lstFiles_ = new QListView(this);
-    lstFiles_->setObjectName(QStringLiteral("lstFiles"));
-    lstFiles_->setGeometry(0, 46, 701, 264);
-    lstFiles_->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstFiles_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lstFiles = new QListView(this);
+    m_lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    m_lstFiles->setGeometry(0, 46, 701, 264);
+    m_lstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Uniform rows let a view over hundreds of thousands of tracks lay out
     // without measuring each one.
-    lstFiles_->setUniformItemSizes(true);
-    lstFiles_->setModel(&trackList_);
+    m_lstFiles->setUniformItemSizes(true);
+    m_lstFiles->setModel(&m_trackList);
 
-    Media_ = new PlayerStrip(media, this);
-    Media_->setObjectName(QStringLiteral("Media"));
-    Media_->setGeometry(158, 0, 541, 45);
+    m_Media = new PlayerStrip(media, this);
+    m_Media->setObjectName(QStringLiteral("Media"));
+    m_Media->setGeometry(158, 0, 541, 45);
 
-    setTabOrder(Media_, cmdPort_);
-    setTabOrder(cmdPort_, cmdDir_);
-    setTabOrder(cmdDir_, cmdExit_);
-    setTabOrder(cmdExit_, lstFiles_);
-    setTabOrder(lstFiles_, cmdRandomize_);
+    setTabOrder(m_Media, m_cmdPort);
+    setTabOrder(m_cmdPort, m_cmdDir);
+    setTabOrder(m_cmdDir, m_cmdExit);
+    setTabOrder(m_cmdExit, m_lstFiles);
+    setTabOrder(m_lstFiles, m_cmdRandomize);
 }
 
-void frmMain::ConnectPlaybackEvents(QtMediaPlayer& media)
+void frmMain::connectControls()
 {
-    connect(cmdRandomize_, &QPushButton::clicked, this, [this] { controller_->cmdRandomize_Click(); });
+    connect(m_cmdDir, &QPushButton::clicked, m_controller.get(), &ServerController::cmdDir_Click);
+    connect(m_cmdPort, &QPushButton::clicked, m_controller.get(), &ServerController::cmdPort_Click);
+    connect(m_cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(m_cmdRandomize, &QPushButton::clicked, m_controller.get(), &ServerController::cmdRandomize_Click);
     // The press of a double-click has already made the row under the pointer
     // the selection.
-    connect(lstFiles_, &QListView::doubleClicked, this, [this] { controller_->lstFiles_DblClick(); });
-    lstFiles_->installEventFilter(this);
-    connect(&media, &QtMediaPlayer::endOfStream, this, [this] { controller_->Media_EndOfStream(0); });
-    // Queued: the player reports the failure from inside its own signal, and
-    // the handler opens the next file.
-    connect(&media, &QtMediaPlayer::playbackFailed, this, [this] { controller_->Media_PlaybackFailed(); },
-            Qt::QueuedConnection);
+    connect(m_lstFiles, &QListView::doubleClicked, m_controller.get(), &ServerController::lstFiles_DblClick);
+    m_lstFiles->installEventFilter(this);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == lstFiles_ && event->type() == QEvent::KeyPress) {
+    if (watched == m_lstFiles && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            controller_->lstFiles_DblClick();
+            m_controller->lstFiles_DblClick();
             return true;
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void frmMain::ConnectSocketEvents(Winsock& winsock)
+void frmMain::keepSelectionInStep()
 {
-    connect(&winsock, &Winsock::connectionRequest, this,
-            [this](int32_t requestId) { controller_->Winsock_ConnectionRequest(requestId); });
-    connect(&winsock, &Winsock::dataArrival, this, [this] { controller_->Winsock_DataArrival(); });
-    connect(&winsock, &Winsock::peerClosed, this, [this] { controller_->Winsock_Close(); });
-    connect(&winsock, &Winsock::error, this, [this](int number, const QString& description) {
-        controller_->Winsock_Error(number, description.toStdString());
-    });
-}
-
-void frmMain::KeepSelectionInStep()
-{
-    connect(lstFiles_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+    connect(m_lstFiles->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
-                if (syncingSelection_)
+                if (m_syncingSelection)
                     return;
-                syncingSelection_ = true;
-                trackList_.SetSelectedIndex(current.isValid() ? current.row() : -1);
-                syncingSelection_ = false;
+                m_syncingSelection = true;
+                m_trackList.SetSelectedIndex(current.isValid() ? current.row() : -1);
+                m_syncingSelection = false;
             });
-    connect(&trackList_, &TrackListModel::selectedIndexChanged, this, [this](int index) {
-        if (syncingSelection_)
+    connect(&m_trackList, &TrackListModel::selectedIndexChanged, this, [this](int index) {
+        if (m_syncingSelection)
             return;
-        syncingSelection_ = true;
-        const QModelIndex row = trackList_.index(index, 0);
+        m_syncingSelection = true;
+        const QModelIndex row = m_trackList.index(index, 0);
         if (row.isValid()) {
-            lstFiles_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-            lstFiles_->scrollTo(row);
+            m_lstFiles->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+            m_lstFiles->scrollTo(row);
         } else {
-            lstFiles_->selectionModel()->clear();
+            m_lstFiles->selectionModel()->clear();
         }
-        syncingSelection_ = false;
+        m_syncingSelection = false;
     });
 }
 
 void frmMain::setVisible(bool visible)
 {
-    if (visible && !loaded_) {
-        loaded_ = true;
-        controller_->Form_Load();
+    if (visible && !m_loaded) {
+        m_loaded = true;
+        m_controller->Form_Load();
     }
     QWidget::setVisible(visible);
 }
@@ -219,9 +194,9 @@ void frmMain::Form_Resize()
     if (isMinimized()) {
         // Without a notification area the icon could never be clicked: the
         // window stays minimised where the taskbar can bring it back.
-        if (!trayShell_->Available())
+        if (!m_trayShell->available())
             return;
-        ShellIcon_->SetVisible(true);
+        m_ShellIcon->SetVisible(true);
         // Withdrawn once the state change has been handled, so that the
         // hide does not cross the window manager's own iconify; a restore
         // in between keeps the window and drops the icon.
@@ -231,39 +206,48 @@ void frmMain::Form_Resize()
                 if (isMinimized())
                     hide();
                 else
-                    ShellIcon_->SetVisible(false);
+                    m_ShellIcon->SetVisible(false);
             },
             Qt::QueuedConnection);
         return;
     }
     const StretchedSizes sizes =
-        StretchForClientArea(width(), height(), cmdPort_->width(), cmdPort_->height());
-    Media_->resize(sizes.mediaWidth, Media_->height());
-    lstFiles_->resize(sizes.listWidth, sizes.listHeight);
+        stretchForClientArea(width(), height(), m_cmdPort->width(), m_cmdPort->height());
+    m_Media->resize(sizes.mediaWidth, m_Media->height());
+    m_lstFiles->resize(sizes.listWidth, sizes.listHeight);
 }
 
-void frmMain::CreateShellIcon(ITrayShell* trayShell)
+void frmMain::createShellIcon(ITrayShell* trayShell)
 {
     if (!trayShell) {
-        ownTrayShell_ = std::make_unique<QtTrayShell>(this);
-        trayShell = ownTrayShell_.get();
+        m_ownTrayShell = std::make_unique<QtTrayShell>(this);
+        trayShell = m_ownTrayShell.get();
     }
-    trayShell_ = trayShell;
-    ShellIcon_ = std::make_unique<ShellIcon>(ShellIcon::Host{.shell = *trayShell_, .parentWindow = this});
-    ShellIcon_->ReadProperties(PropertyBag{
+    m_trayShell = trayShell;
+    m_ShellIcon = std::make_unique<ShellIcon>(ShellIcon::Host{.shell = *m_trayShell, .parentWindow = this});
+    m_ShellIcon->readProperties(PropertyBag{
         {QStringLiteral("_extentx"), 847},
         {QStringLiteral("_extenty"), 847},
-        {QStringLiteral("icon"), QVariant::fromValue(WindowIcon())},
+        {QStringLiteral("icon"), QVariant::fromValue(windowIcon())},
         {QStringLiteral("sysmenu"), false},
     });
-    ShellIcon_->events.Click = [this](int button) { ShellIcon_Click(button); };
+    m_ShellIcon->events.Click = [this](int button) { ShellIcon_Click(button); };
 }
 
 void frmMain::ShellIcon_Click(int)
 {
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     show();
-    ShellIcon_->SetVisible(false);
+    m_ShellIcon->SetVisible(false);
+}
+
+void frmMain::bringBack()
+{
+    if (m_ShellIcon->Visible() || isMinimized())
+        ShellIcon_Click(1);
+    show();
+    raise();
+    activateWindow();
 }
 
 void frmMain::cmdExit_Click()

@@ -10,18 +10,18 @@
 namespace tallowcrest {
 
 frmSplash::frmSplash(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), banner_(BannerPixmap())
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_banner(bannerPixmap())
 {
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(QString());
     setFixedSize(kBannerWidth, kBannerHeight);
     setModal(true);
 
-    tmrSplash_.setObjectName(QStringLiteral("tmrSplash"));
-    tmrSplash_.setSingleShot(true);
-    tmrSplash_.setInterval(kShowMilliseconds);
-    connect(&tmrSplash_, &QTimer::timeout, this, &frmSplash::tmrSplash_Timer);
-    tmrSplash_.start();
+    m_tmrSplash.setObjectName(QStringLiteral("tmrSplash"));
+    m_tmrSplash.setSingleShot(true);
+    m_tmrSplash.setInterval(kShowMilliseconds);
+    connect(&m_tmrSplash, &QTimer::timeout, this, &frmSplash::tmrSplash_Timer);
+    m_tmrSplash.start();
 }
 
 void frmSplash::showEvent(QShowEvent* event)
@@ -38,7 +38,7 @@ void frmSplash::showEvent(QShowEvent* event)
 void frmSplash::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, banner_);
+    painter.drawPixmap(0, 0, m_banner);
 }
 
 void frmSplash::mouseReleaseEvent(QMouseEvent* event)
@@ -58,15 +58,15 @@ void frmSplash::keyPressEvent(QKeyEvent* event)
     Form_KeyPress();
 }
 
-void frmSplash::Form_Click() { Unload(); }
+void frmSplash::Form_Click() { unload(); }
 
-void frmSplash::Form_KeyPress() { Unload(); }
+void frmSplash::Form_KeyPress() { unload(); }
 
-void frmSplash::tmrSplash_Timer() { Unload(); }
+void frmSplash::tmrSplash_Timer() { unload(); }
 
-void frmSplash::Unload()
+void frmSplash::unload()
 {
-    tmrSplash_.stop();
+    m_tmrSplash.stop();
     done(QDialog::Accepted);
 }
 

@@ -16,7 +16,7 @@ public:
 
     explicit frmSplash(QWidget* parent = nullptr);
 
-    const QTimer& tmrSplash() const { return tmrSplash_; }
+    const QTimer& tmrSplash() const { return m_tmrSplash; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -28,10 +28,10 @@ private:
     void Form_Click();
     void Form_KeyPress();
     void tmrSplash_Timer();
-    void Unload();
+    void unload();
 
-    QPixmap banner_;
-    QTimer tmrSplash_;
+    QPixmap m_banner;
+    QTimer m_tmrSplash;
 };
 
 }  // namespace tallowcrest

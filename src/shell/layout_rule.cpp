@@ -4,7 +4,7 @@
 
 namespace tallowcrest {
 
-StretchedSizes StretchForClientArea(int clientWidth, int clientHeight,
+StretchedSizes stretchForClientArea(int clientWidth, int clientHeight,
                                     int buttonWidth, int buttonHeight)
 {
     return StretchedSizes{

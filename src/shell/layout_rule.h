@@ -13,7 +13,7 @@ struct StretchedSizes {
 // The player strip takes the client width less the two button columns; the
 // list takes the full width and the height below the two button rows. A
 // client area too small for the buttons yields 0, never a negative size.
-StretchedSizes StretchForClientArea(int clientWidth, int clientHeight,
+StretchedSizes stretchForClientArea(int clientWidth, int clientHeight,
                                     int buttonWidth, int buttonHeight);
 
 }  // namespace tallowcrest

@@ -5,17 +5,24 @@
 #include <string_view>
 #include <vector>
 
-#include "playback/qt_media_player.h"
+#include "mpris/mpris_service.h"
+#include "server/folder_prescan.h"
+#include "server/qt_settings_store.h"
 #include "shell/artwork.h"
 #include "shell/command_line.h"
 #include "shell/frm_main.h"
 #include "shell/frm_splash.h"
+#include "shell/phone_dialog.h"
+#include "shell/player_strip.h"
+#include "shell/qt_dialogs.h"
+#include "web/pairing.h"
+#include "web/web_remote.h"
 
 namespace tallowcrest {
 
 namespace {
 
-int PrintLine(std::FILE* stream, const std::string& line, int exitStatus)
+int printLine(std::FILE* stream, const std::string& line, int exitStatus)
 {
     std::fprintf(stream, "%s\n", line.c_str());
     return exitStatus;
@@ -23,31 +30,48 @@ int PrintLine(std::FILE* stream, const std::string& line, int exitStatus)
 
 int Main(int argc, char** argv)
 {
-    // --help and --version must work without a display, so before QApplication.
-    switch (ParseCommandLine(std::vector<std::string_view>(argv + 1, argv + argc))) {
-    case CommandLineAction::PrintVersion: return PrintLine(stdout, VersionLine(), 0);
-    case CommandLineAction::PrintHelp: return PrintLine(stdout, UsageLine(), 0);
-    case CommandLineAction::UsageError: return PrintLine(stderr, UsageLine(), kUsageExitStatus);
+    // --help, --version and --pairing-url must work without a display, so before QApplication.
+    switch (parseCommandLine(std::vector<std::string_view>(argv + 1, argv + argc))) {
+    case CommandLineAction::PrintVersion: return printLine(stdout, versionLine(), 0);
+    case CommandLineAction::PrintHelp: return printLine(stdout, usageLine(), 0);
+    case CommandLineAction::PrintPairingUrl: {
+        QtSettingsStore settings;
+        const PairingUrlLine line = storedPairingUrl(settings);
+        return printLine(line.ok ? stdout : stderr, line.text, line.ok ? 0 : 1);
+    }
+    case CommandLineAction::UsageError: return printLine(stderr, usageLine(), kUsageExitStatus);
     case CommandLineAction::Run: break;
     }
 
-    QtMediaPlayer::SelectBackend();
+    // The media folder is scanned while the splash shows, from the very
+    // start; the window's load takes the result.
+    QtSettingsStore settings;
+    FolderPrescan prescan(settings);
+
     QApplication app(argc, argv);
     // QApplication takes its own options out of argv; -geometry, for one, is
     // only taken on X11, and what is left over is not ours either.
     if (QCoreApplication::arguments().size() > 1)
-        return PrintLine(stderr, UsageLine(), kUsageExitStatus);
+        return printLine(stderr, usageLine(), kUsageExitStatus);
     QApplication::setApplicationName(QStringLiteral("TallowcrestServer"));
     QApplication::setOrganizationName(QStringLiteral("TallowcrestServer"));
-    QApplication::setWindowIcon(WindowIcon());
+    QApplication::setWindowIcon(windowIcon());
 
     {
         frmSplash splash;
         splash.exec();
     }
 
-    frmMain window;
+    frmMain window(&prescan);
     window.show();
+    const auto mpris = MprisService::start(
+        window.controller(), WindowHands{[&] { window.bringBack(); }, [&] { window.cmdExit_Click(); }});
+    QtMessageBox webErrors(&window);
+    WebRemote phoneRemote(window.controller(), settings, webErrors);
+    if (phoneRemote.start()) {
+        offerPhoneRemote(window.playerStrip().phoneButton(), &window,
+                         {[&] { return phoneRemote.pairingUrl(); }, [&] { phoneRemote.newCode(); }});
+    }
     return app.exec();
 }
 

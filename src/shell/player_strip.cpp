@@ -1,9 +1,10 @@
 #include "shell/player_strip.h"
 
-#include "playback/qt_media_player.h"
+#include "playback/media_player.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
@@ -15,7 +16,7 @@ namespace tallowcrest {
 
 namespace {
 
-QToolButton* MakeButton(QWidget* parent, QStyle::StandardPixmap icon, const QString& name)
+QToolButton* makeButton(QWidget* parent, QStyle::StandardPixmap icon, const QString& name)
 {
     auto* button = new QToolButton(parent);
     button->setIcon(parent->style()->standardIcon(icon));
@@ -25,23 +26,43 @@ QToolButton* MakeButton(QWidget* parent, QStyle::StandardPixmap icon, const QStr
     return button;
 }
 
+// A phone: a tall rounded outline with a dot for its button.
+QIcon phoneIcon(const QColor& ink)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ink, 2.5));
+    painter.drawRoundedRect(QRectF(9, 3, 14, 26), 3, 3);
+    painter.setBrush(ink);
+    painter.drawEllipse(QPointF(16, 24), 1.5, 1.5);
+    return QIcon(pixmap);
+}
+
 }  // namespace
 
-QString FormatPlayTime(qint64 ms)
+QString formatPlayTime(qint64 ms)
 {
     const qint64 seconds = ms > 0 ? ms / 1000 : 0;
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-PlayerStrip::PlayerStrip(QtMediaPlayer& player, QWidget* parent)
+PlayerStrip::PlayerStrip(IMediaPlayer& player, QWidget* parent)
     : QWidget(parent)
     , m_player(player)
-    , m_play(MakeButton(this, QStyle::SP_MediaPlay, QStringLiteral("Play")))
-    , m_pause(MakeButton(this, QStyle::SP_MediaPause, QStringLiteral("Pause")))
-    , m_stop(MakeButton(this, QStyle::SP_MediaStop, QStringLiteral("Stop")))
+    , m_play(makeButton(this, QStyle::SP_MediaPlay, QStringLiteral("Play")))
+    , m_pause(makeButton(this, QStyle::SP_MediaPause, QStringLiteral("Pause")))
+    , m_stop(makeButton(this, QStyle::SP_MediaStop, QStringLiteral("Stop")))
     , m_slider(new QSlider(Qt::Horizontal, this))
     , m_time(new QLabel(this))
+    , m_phone(new QToolButton(this))
 {
+    m_phone->setIcon(phoneIcon(palette().color(QPalette::ButtonText)));
+    m_phone->setAccessibleName(QStringLiteral("Phone remote"));
+    m_phone->setToolTip(QStringLiteral("Phone remote"));
+    m_phone->setAutoRaise(true);
+    m_phone->hide();
     m_slider->setAccessibleName(QStringLiteral("Position"));
     m_slider->setRange(0, 0);
     m_time->setAccessibleName(QStringLiteral("Time"));
@@ -57,6 +78,7 @@ PlayerStrip::PlayerStrip(QtMediaPlayer& player, QWidget* parent)
     layout->addWidget(m_slider, 1);
     layout->addSpacing(4);
     layout->addWidget(m_time);
+    layout->addWidget(m_phone);
 
     connect(m_play, &QToolButton::clicked, this, [this] { m_player.Play(); });
     connect(m_pause, &QToolButton::clicked, this, [this] { m_player.Pause(); });
@@ -64,12 +86,12 @@ PlayerStrip::PlayerStrip(QtMediaPlayer& player, QWidget* parent)
     // actionTriggered covers dragging, clicks on the groove and keys; the new
     // position is already in sliderPosition() when it fires.
     connect(m_slider, &QSlider::actionTriggered, this,
-            [this] { m_player.setPosition(m_slider->sliderPosition()); });
+            [this] { m_player.seek(m_slider->sliderPosition()); });
 
-    connect(&m_player, &QtMediaPlayer::positionChanged, this, &PlayerStrip::showPosition);
-    connect(&m_player, &QtMediaPlayer::durationChanged, this, &PlayerStrip::showDuration);
-    connect(&m_player, &QtMediaPlayer::playbackStateChanged, this, &PlayerStrip::updateButtons);
-    connect(&m_player, &QtMediaPlayer::opened, this, &PlayerStrip::updateButtons);
+    connect(&m_player, &IMediaPlayer::positionChanged, this, &PlayerStrip::showPosition);
+    connect(&m_player, &IMediaPlayer::seeked, this, &PlayerStrip::showPosition);
+    connect(&m_player, &IMediaPlayer::durationChanged, this, &PlayerStrip::showDuration);
+    connect(&m_player, &IMediaPlayer::stateChanged, this, &PlayerStrip::updateButtons);
 
     showDuration(m_player.duration());
     showPosition(m_player.position());
@@ -100,16 +122,16 @@ void PlayerStrip::showDuration(qint64 ms)
 
 void PlayerStrip::updateTimeText()
 {
-    m_time->setText(FormatPlayTime(m_position) + QStringLiteral(" / ") + FormatPlayTime(m_duration));
+    m_time->setText(formatPlayTime(m_position) + QStringLiteral(" / ") + formatPlayTime(m_duration));
 }
 
 void PlayerStrip::updateButtons()
 {
     const bool loaded = !m_player.FileName().empty();
-    const QMediaPlayer::PlaybackState state = m_player.playbackState();
-    m_play->setEnabled(loaded && state != QMediaPlayer::PlayingState);
-    m_pause->setEnabled(loaded && state == QMediaPlayer::PlayingState);
-    m_stop->setEnabled(loaded && state != QMediaPlayer::StoppedState);
+    const IMediaPlayer::PlaybackState state = m_player.playbackState();
+    m_play->setEnabled(loaded && state != IMediaPlayer::PlaybackState::Playing);
+    m_pause->setEnabled(loaded && state == IMediaPlayer::PlaybackState::Playing);
+    m_stop->setEnabled(loaded && state != IMediaPlayer::PlaybackState::Stopped);
 }
 
 }  // namespace tallowcrest

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMediaPlayer>
 #include <QWidget>
 
 class QLabel;
@@ -9,10 +8,10 @@ class QToolButton;
 
 namespace tallowcrest {
 
-class QtMediaPlayer;
+class IMediaPlayer;
 
 // Elapsed or total play time as "m:ss"; minutes are not wrapped into hours.
-QString FormatPlayTime(qint64 ms);
+QString formatPlayTime(qint64 ms);
 
 // The strip under the player: play, pause and stop buttons, a position slider
 // that seeks, and "elapsed / total" time. It drives the player it is given,
@@ -24,7 +23,7 @@ public:
     static constexpr int kDesignedWidth = 541;
     static constexpr int kDesignedHeight = 45;
 
-    explicit PlayerStrip(QtMediaPlayer& player, QWidget* parent = nullptr);
+    explicit PlayerStrip(IMediaPlayer& player, QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
 
@@ -33,6 +32,8 @@ public:
     QToolButton* stopButton() const { return m_stop; }
     QSlider* positionSlider() const { return m_slider; }
     QLabel* timeLabel() const { return m_time; }
+    // Opens the phone remote's pairing; hidden until the remote is running.
+    QToolButton* phoneButton() const { return m_phone; }
 
 private:
     void showPosition(qint64 ms);
@@ -40,12 +41,13 @@ private:
     void updateTimeText();
     void updateButtons();
 
-    QtMediaPlayer& m_player;
+    IMediaPlayer& m_player;
     QToolButton* m_play;
     QToolButton* m_pause;
     QToolButton* m_stop;
     QSlider* m_slider;
     QLabel* m_time;
+    QToolButton* m_phone;
     qint64 m_position = 0;
     qint64 m_duration = 0;
 };

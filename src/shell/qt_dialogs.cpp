@@ -8,12 +8,12 @@ namespace tallowcrest {
 
 namespace {
 
-QWidget* ShownOwner(QWidget* owner)
+QWidget* shownOwner(QWidget* owner)
 {
     return owner && owner->isVisible() ? owner : nullptr;
 }
 
-QMessageBox::Icon IconFor(MessageStyle style)
+QMessageBox::Icon iconFor(MessageStyle style)
 {
     switch (style) {
     case MessageStyle::Critical:
@@ -24,20 +24,20 @@ QMessageBox::Icon IconFor(MessageStyle style)
 
 }  // namespace
 
-void QtMessageBox::Show(const std::string& text, const std::string& title, MessageStyle style)
+void QtMessageBox::show(const std::string& text, const std::string& title, MessageStyle style)
 {
     // Messages break lines with CR LF; a label wants LF alone.
     QString shown = QString::fromStdString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(IconFor(style), QString::fromStdString(title), shown, QMessageBox::Ok, ShownOwner(owner_));
+    QMessageBox box(iconFor(style), QString::fromStdString(title), shown, QMessageBox::Ok, shownOwner(m_owner));
     box.exec();
 }
 
-std::string QtPrompt::Ask(const std::string& message)
+std::string QtPrompt::ask(const std::string& message)
 {
     bool accepted = false;
     const QString answer = QInputDialog::getText(
-        ShownOwner(owner_), QStringLiteral("Tallowcrest Server"), QString::fromStdString(message),
+        shownOwner(m_owner), QStringLiteral("Tallowcrest Server"), QString::fromStdString(message),
         QLineEdit::Normal, QString(), &accepted);
     return accepted ? answer.toStdString() : std::string();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/dialogs.h"
+#include "server/dialogs.h"
 
 #include <QWidget>
 
@@ -11,20 +11,20 @@ namespace tallowcrest {
 // The owner, when given, outlives the dialog object.
 class QtMessageBox : public IMessageBox {
 public:
-    explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
-    void Show(const std::string& text, const std::string& title, MessageStyle style) override;
+    explicit QtMessageBox(QWidget* owner = nullptr) : m_owner(owner) {}
+    void show(const std::string& text, const std::string& title, MessageStyle style) override;
 
 private:
-    QWidget* owner_;
+    QWidget* m_owner;
 };
 
 class QtPrompt : public IPrompt {
 public:
-    explicit QtPrompt(QWidget* owner = nullptr) : owner_(owner) {}
-    std::string Ask(const std::string& message) override;
+    explicit QtPrompt(QWidget* owner = nullptr) : m_owner(owner) {}
+    std::string ask(const std::string& message) override;
 
 private:
-    QWidget* owner_;
+    QWidget* m_owner;
 };
 
 }  // namespace tallowcrest

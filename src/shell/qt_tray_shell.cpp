@@ -6,18 +6,18 @@
 
 namespace tallowcrest {
 
-QtTrayShell::QtTrayShell(QWidget* window) : window_(window)
+QtTrayShell::QtTrayShell(QWidget* window) : m_window(window)
 {
-    connect(&trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    connect(&m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         // Reported once the icon's window is out of its mouse handler: what
         // the codes set off may remove the icon, and its window with it.
         QMetaObject::invokeMethod(
             this,
             [this, reason] {
-                for (int code : MouseCodes(reason)) {
+                for (int code : mouseCodes(reason)) {
                     // A callback that removed the icon has also ended the
                     // rest of this activation.
-                    const auto callback = callback_;
+                    const auto callback = m_callback;
                     if (!callback)
                         return;
                     callback(code);
@@ -29,10 +29,10 @@ QtTrayShell::QtTrayShell(QWidget* window) : window_(window)
 
 QtTrayShell::~QtTrayShell()
 {
-    delete systemMenu_;
+    delete m_systemMenu;
 }
 
-std::vector<int> QtTrayShell::MouseCodes(QSystemTrayIcon::ActivationReason reason)
+std::vector<int> QtTrayShell::mouseCodes(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
@@ -46,46 +46,46 @@ std::vector<int> QtTrayShell::MouseCodes(QSystemTrayIcon::ActivationReason reaso
     }
 }
 
-void QtTrayShell::Add(const NotifyData& record)
+void QtTrayShell::addIcon(const NotifyData& record)
 {
-    callback_ = record.callback;
-    Show(record);
-    trayIcon_.show();
+    m_callback = record.callback;
+    showIcon(record);
+    m_trayIcon.show();
 }
 
-void QtTrayShell::Modify(const NotifyData& record)
+void QtTrayShell::modifyIcon(const NotifyData& record)
 {
-    Show(record);
+    showIcon(record);
 }
 
-void QtTrayShell::Delete(const NotifyData&)
+void QtTrayShell::deleteIcon(const NotifyData&)
 {
-    callback_ = nullptr;
-    trayIcon_.hide();
+    m_callback = nullptr;
+    m_trayIcon.hide();
 }
 
-void QtTrayShell::Show(const NotifyData& record)
+void QtTrayShell::showIcon(const NotifyData& record)
 {
-    trayIcon_.setIcon(record.hIcon);
-    trayIcon_.setToolTip(record.TipShown());
+    m_trayIcon.setIcon(record.hIcon);
+    m_trayIcon.setToolTip(record.tipShown());
 }
 
-QPoint QtTrayShell::CursorPos() const
+QPoint QtTrayShell::cursorPos() const
 {
     return QCursor::pos();
 }
 
-void QtTrayShell::PopupSystemMenu(QObject* window, QPoint at)
+void QtTrayShell::popupSystemMenu(QObject* window, QPoint at)
 {
     QWidget* target = qobject_cast<QWidget*>(window);
     if (!target)
-        target = window_;
+        target = m_window;
     if (!target)
         return;
-    delete systemMenu_;
+    delete m_systemMenu;
     auto* menu = new QMenu;
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    systemMenu_ = menu;
+    m_systemMenu = menu;
 
     const QPointer<QWidget> guarded(target);
     const auto act = [guarded](auto operation) {
@@ -117,7 +117,7 @@ void QtTrayShell::PopupSystemMenu(QObject* window, QPoint at)
     menu->popup(at);
 }
 
-bool QtTrayShell::Available() const
+bool QtTrayShell::available() const
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }

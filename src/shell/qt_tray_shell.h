@@ -22,27 +22,27 @@ public:
     explicit QtTrayShell(QWidget* window);
     ~QtTrayShell() override;
 
-    void Add(const NotifyData& record) override;
-    void Modify(const NotifyData& record) override;
-    void Delete(const NotifyData& record) override;
-    QPoint CursorPos() const override;
-    void PopupSystemMenu(QObject* window, QPoint at) override;
-    bool Available() const override;
+    void addIcon(const NotifyData& record) override;
+    void modifyIcon(const NotifyData& record) override;
+    void deleteIcon(const NotifyData& record) override;
+    QPoint cursorPos() const override;
+    void popupSystemMenu(QObject* window, QPoint at) override;
+    bool available() const override;
 
     // The codes one activation stands for, in the order they are reported.
-    static std::vector<int> MouseCodes(QSystemTrayIcon::ActivationReason reason);
+    static std::vector<int> mouseCodes(QSystemTrayIcon::ActivationReason reason);
 
-    QSystemTrayIcon& trayIcon() { return trayIcon_; }
+    QSystemTrayIcon& trayIcon() { return m_trayIcon; }
     // The menu last popped up, while it exists.
-    QMenu* systemMenu() const { return systemMenu_; }
+    QMenu* systemMenu() const { return m_systemMenu; }
 
 private:
-    void Show(const NotifyData& record);
+    void showIcon(const NotifyData& record);
 
-    QWidget* window_;
-    QSystemTrayIcon trayIcon_;
-    std::function<void(int)> callback_;
-    QPointer<QMenu> systemMenu_;
+    QWidget* m_window;
+    QSystemTrayIcon m_trayIcon;
+    std::function<void(int)> m_callback;
+    QPointer<QMenu> m_systemMenu;
 };
 
 }  // namespace tallowcrest

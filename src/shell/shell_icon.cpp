@@ -23,18 +23,18 @@ class QtMenuTimer : public IMenuTimer {
 public:
     explicit QtMenuTimer(std::function<void()> tick)
     {
-        QObject::connect(&timer_, &QTimer::timeout, std::move(tick));
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(tick));
     }
-    void Start(int intervalMs) override { timer_.start(intervalMs); }
-    void Stop() override { timer_.stop(); }
-    bool IsActive() const override { return timer_.isActive(); }
+    void start(int intervalMs) override { m_timer.start(intervalMs); }
+    void stop() override { m_timer.stop(); }
+    bool isActive() const override { return m_timer.isActive(); }
 
 private:
-    QTimer timer_;
+    QTimer m_timer;
 };
 
 template <typename Event, typename... Args>
-void Raise(const Event& event, Args... args)
+void raiseEvent(const Event& event, Args... args)
 {
     if (event)
         event(args...);
@@ -42,7 +42,7 @@ void Raise(const Event& event, Args... args)
 
 }  // namespace
 
-QString NotifyData::TipShown() const
+QString NotifyData::tipShown() const
 {
     const qsizetype end = szTip.indexOf(QChar(0));
     return end < 0 ? szTip : szTip.left(end);
@@ -51,143 +51,143 @@ QString NotifyData::TipShown() const
 PropertyBag::PropertyBag(std::initializer_list<std::pair<QString, QVariant>> values)
 {
     for (const auto& [key, value] : values)
-        WriteProperty(key, value, {});
+        writeProperty(key, value, {});
 }
 
-QVariant PropertyBag::ReadProperty(const QString& key, const QVariant& defaultValue) const
+QVariant PropertyBag::readProperty(const QString& key, const QVariant& defaultValue) const
 {
-    const auto found = values_.constFind(key.toLower());
-    return found == values_.cend() ? defaultValue : found->second;
+    const auto found = m_values.constFind(key.toLower());
+    return found == m_values.cend() ? defaultValue : found->second;
 }
 
-void PropertyBag::WriteProperty(const QString& key, const QVariant& value, const QVariant&)
+void PropertyBag::writeProperty(const QString& key, const QVariant& value, const QVariant&)
 {
-    auto found = values_.find(key.toLower());
-    if (found == values_.end())
-        values_.insert(key.toLower(), {key, value});
+    auto found = m_values.find(key.toLower());
+    if (found == m_values.end())
+        m_values.insert(key.toLower(), {key, value});
     else
         found->second = value;
 }
 
-QStringList PropertyBag::Keys() const
+QStringList PropertyBag::keys() const
 {
     QStringList keys;
-    for (const auto& [key, value] : values_)
+    for (const auto& [key, value] : m_values)
         keys.push_back(key);
     return keys;
 }
 
-ShellIcon::ShellIcon(Host host) : host_(std::move(host))
+ShellIcon::ShellIcon(Host host) : m_host(std::move(host))
 {
-    if (host_.menuTimer) {
-        tmrMenu_ = host_.menuTimer;
+    if (m_host.menuTimer) {
+        m_tmrMenu = m_host.menuTimer;
     } else {
-        ownTimer_ = std::make_unique<QtMenuTimer>([this] { tmrMenu_Timer(); });
-        tmrMenu_ = ownTimer_.get();
+        m_ownTimer = std::make_unique<QtMenuTimer>([this] { tmrMenu_Timer(); });
+        m_tmrMenu = m_ownTimer.get();
     }
-    NotifyData_.callback = [this](int code) { MouseCallback(code); };
+    m_NotifyData.callback = [this](int code) { mouseCallback(code); };
 }
 
 ShellIcon::~ShellIcon()
 {
-    if (IconAdded_)
+    if (m_IconAdded)
         UpdateTrayIcon(false);
 }
 
 void ShellIcon::SetToolTipText(const QString& text)
 {
-    TipText_ = text;
-    SetTipField(text);
-    Changed("ToolTipText");
-    if (IconAdded_)
-        host_.shell.Modify(NotifyData_);
+    m_TipText = text;
+    setTipField(text);
+    changed("ToolTipText");
+    if (m_IconAdded)
+        m_host.shell.modifyIcon(m_NotifyData);
 }
 
 void ShellIcon::SetIcon(const QIcon& picture)
 {
-    picture_ = picture;
-    Changed("Icon");
-    NotifyData_.hIcon = picture_;
-    if (IconAdded_)
-        host_.shell.Modify(NotifyData_);
+    m_picture = picture;
+    changed("Icon");
+    m_NotifyData.hIcon = m_picture;
+    if (m_IconAdded)
+        m_host.shell.modifyIcon(m_NotifyData);
 }
 
 void ShellIcon::SetVisible(bool visible)
 {
-    VisibleFlag_ = visible;
-    Changed("Visible");
-    UpdateTrayIcon(VisibleFlag_);
+    m_VisibleFlag = visible;
+    changed("Visible");
+    UpdateTrayIcon(m_VisibleFlag);
 }
 
 void ShellIcon::SetSysMenu(bool sysMenu)
 {
-    SysMenuFlag_ = sysMenu;
-    Changed("SysMenu");
+    m_SysMenuFlag = sysMenu;
+    changed("SysMenu");
 }
 
 void ShellIcon::ShowSysMenu(QObject* window)
 {
     if (!window)
-        window = host_.parentWindow;
-    const QPoint at = host_.shell.CursorPos();
-    host_.shell.PopupSystemMenu(window, at);
+        window = m_host.parentWindow;
+    const QPoint at = m_host.shell.cursorPos();
+    m_host.shell.popupSystemMenu(window, at);
 }
 
-void ShellIcon::ReadProperties(const IPropertyBag& bag)
+void ShellIcon::readProperties(const IPropertyBag& bag)
 {
-    TipText_ = bag.ReadProperty(QStringLiteral("ToolTipText"), QString()).toString();
-    SetTipField(TipText_);
-    picture_ = qvariant_cast<QIcon>(bag.ReadProperty(QStringLiteral("Icon"), QIcon()));
-    VisibleFlag_ = bag.ReadProperty(QStringLiteral("Visible"), false).toBool();
-    SysMenuFlag_ = bag.ReadProperty(QStringLiteral("SysMenu"), true).toBool();
-    NotifyData_.hIcon = picture_;
-    if (host_.userMode)
-        UpdateTrayIcon(VisibleFlag_);
+    m_TipText = bag.readProperty(QStringLiteral("ToolTipText"), QString()).toString();
+    setTipField(m_TipText);
+    m_picture = qvariant_cast<QIcon>(bag.readProperty(QStringLiteral("Icon"), QIcon()));
+    m_VisibleFlag = bag.readProperty(QStringLiteral("Visible"), false).toBool();
+    m_SysMenuFlag = bag.readProperty(QStringLiteral("SysMenu"), true).toBool();
+    m_NotifyData.hIcon = m_picture;
+    if (m_host.userMode)
+        UpdateTrayIcon(m_VisibleFlag);
 }
 
-void ShellIcon::WriteProperties(IPropertyBag& bag) const
+void ShellIcon::writeProperties(IPropertyBag& bag) const
 {
-    bag.WriteProperty(QStringLiteral("ToolTipText"), TipText_, QString());
-    bag.WriteProperty(QStringLiteral("Icon"), QVariant::fromValue(picture_), QVariant::fromValue(QIcon()));
-    bag.WriteProperty(QStringLiteral("Visible"), VisibleFlag_, false);
-    bag.WriteProperty(QStringLiteral("SysMenu"), SysMenuFlag_, true);
+    bag.writeProperty(QStringLiteral("ToolTipText"), m_TipText, QString());
+    bag.writeProperty(QStringLiteral("Icon"), QVariant::fromValue(m_picture), QVariant::fromValue(QIcon()));
+    bag.writeProperty(QStringLiteral("Visible"), m_VisibleFlag, false);
+    bag.writeProperty(QStringLiteral("SysMenu"), m_SysMenuFlag, true);
 }
 
-void ShellIcon::MouseCallback(int code)
+void ShellIcon::mouseCallback(int code)
 {
     switch (code) {
     case kMouseMove:
-        Raise(events.MouseMove);
+        raiseEvent(events.MouseMove);
         break;
     case kLeftButtonDown:
-        Raise(events.MouseDown, kLeftButton);
+        raiseEvent(events.MouseDown, kLeftButton);
         break;
     case kLeftButtonUp:
-        Raise(events.MouseUp, kLeftButton);
-        Raise(events.Click, kLeftButton);
+        raiseEvent(events.MouseUp, kLeftButton);
+        raiseEvent(events.Click, kLeftButton);
         // A second release within the interval was a double click: no
         // single click then.
-        if (tmrMenu_->IsActive())
-            tmrMenu_->Stop();
+        if (m_tmrMenu->isActive())
+            m_tmrMenu->stop();
         else
-            tmrMenu_->Start(kMenuIntervalMs);
+            m_tmrMenu->start(kMenuIntervalMs);
         break;
     case kLeftButtonDoubleClick:
-        Raise(events.DblClick, kLeftButton);
+        raiseEvent(events.DblClick, kLeftButton);
         break;
     case kRightButtonDown:
-        Raise(events.MouseDown, kRightButton);
+        raiseEvent(events.MouseDown, kRightButton);
         break;
     case kRightButtonUp:
-        if (SysMenuFlag_) {
+        if (m_SysMenuFlag) {
             ShowSysMenu();
         } else {
-            Raise(events.MouseUp, kRightButton);
-            Raise(events.Click, kRightButton);
+            raiseEvent(events.MouseUp, kRightButton);
+            raiseEvent(events.Click, kRightButton);
         }
         break;
     case kRightButtonDoubleClick:
-        Raise(events.DblClick, kRightButton);
+        raiseEvent(events.DblClick, kRightButton);
         break;
     default:
         break;
@@ -196,35 +196,35 @@ void ShellIcon::MouseCallback(int code)
 
 void ShellIcon::tmrMenu_Timer()
 {
-    tmrMenu_->Stop();
-    Raise(events.SingleClick, kLeftButton);
+    m_tmrMenu->stop();
+    raiseEvent(events.SingleClick, kLeftButton);
 }
 
 void ShellIcon::UpdateTrayIcon(bool show)
 {
-    if (show && !IconAdded_) {
-        if (!host_.userMode)
+    if (show && !m_IconAdded) {
+        if (!m_host.userMode)
             return;
-        host_.shell.Add(NotifyData_);
-        IconAdded_ = true;
-    } else if (!show && IconAdded_) {
-        host_.shell.Delete(NotifyData_);
-        IconAdded_ = false;
+        m_host.shell.addIcon(m_NotifyData);
+        m_IconAdded = true;
+    } else if (!show && m_IconAdded) {
+        m_host.shell.deleteIcon(m_NotifyData);
+        m_IconAdded = false;
     }
 }
 
-void ShellIcon::SetTipField(const QString& text)
+void ShellIcon::setTipField(const QString& text)
 {
     QString field = text.left(NotifyData::kTipLength);
     if (field.size() < NotifyData::kTipLength)
         field += QChar(0);
-    NotifyData_.szTip = field.leftJustified(NotifyData::kTipLength, QLatin1Char(' '));
+    m_NotifyData.szTip = field.leftJustified(NotifyData::kTipLength, QLatin1Char(' '));
 }
 
-void ShellIcon::Changed(const char* name)
+void ShellIcon::changed(const char* name)
 {
-    if (host_.propertyChanged)
-        host_.propertyChanged(QString::fromLatin1(name));
+    if (m_host.propertyChanged)
+        m_host.propertyChanged(QString::fromLatin1(name));
 }
 
 }  // namespace tallowcrest

@@ -32,23 +32,23 @@ struct NotifyData {
     QString szTip = QString(QChar(0)) + QString(kTipLength - 1, QLatin1Char(' '));
 
     // The tip as the shell shows it: the field up to its NUL.
-    QString TipShown() const;
+    QString tipShown() const;
 };
 
 // The notification area and the system menu, as the tray component uses them.
 class ITrayShell {
 public:
     virtual ~ITrayShell() = default;
-    virtual void Add(const NotifyData& record) = 0;
-    virtual void Modify(const NotifyData& record) = 0;
-    virtual void Delete(const NotifyData& record) = 0;
+    virtual void addIcon(const NotifyData& record) = 0;
+    virtual void modifyIcon(const NotifyData& record) = 0;
+    virtual void deleteIcon(const NotifyData& record) = 0;
     // The cursor in screen coordinates.
-    virtual QPoint CursorPos() const = 0;
+    virtual QPoint cursorPos() const = 0;
     // Pops up `window`'s own system menu at `at`; the chosen entry acts on
     // that window.
-    virtual void PopupSystemMenu(QObject* window, QPoint at) = 0;
+    virtual void popupSystemMenu(QObject* window, QPoint at) = 0;
     // False where the desktop has no notification area to put an icon in.
-    virtual bool Available() const = 0;
+    virtual bool available() const = 0;
 };
 
 // Stored design-time values of a component, keys matched without regard to
@@ -56,8 +56,8 @@ public:
 class IPropertyBag {
 public:
     virtual ~IPropertyBag() = default;
-    virtual QVariant ReadProperty(const QString& key, const QVariant& defaultValue) const = 0;
-    virtual void WriteProperty(const QString& key, const QVariant& value, const QVariant& defaultValue) = 0;
+    virtual QVariant readProperty(const QString& key, const QVariant& defaultValue) const = 0;
+    virtual void writeProperty(const QString& key, const QVariant& value, const QVariant& defaultValue) = 0;
 };
 
 // An in-memory property bag. Keys keep the case they were first written in.
@@ -66,12 +66,12 @@ public:
     PropertyBag() = default;
     PropertyBag(std::initializer_list<std::pair<QString, QVariant>> values);
 
-    QVariant ReadProperty(const QString& key, const QVariant& defaultValue) const override;
-    void WriteProperty(const QString& key, const QVariant& value, const QVariant& defaultValue) override;
-    QStringList Keys() const;
+    QVariant readProperty(const QString& key, const QVariant& defaultValue) const override;
+    void writeProperty(const QString& key, const QVariant& value, const QVariant& defaultValue) override;
+    QStringList keys() const;
 
 private:
-    QMap<QString, std::pair<QString, QVariant>> values_;  // by lower-case key
+    QMap<QString, std::pair<QString, QVariant>> m_values;  // by lower-case key
 };
 
 // The timer that tells a single left click from the first half of a double
@@ -80,9 +80,9 @@ class IMenuTimer {
 public:
     virtual ~IMenuTimer() = default;
     // Starts a fresh interval.
-    virtual void Start(int intervalMs) = 0;
-    virtual void Stop() = 0;
-    virtual bool IsActive() const = 0;
+    virtual void start(int intervalMs) = 0;
+    virtual void stop() = 0;
+    virtual bool isActive() const = 0;
 };
 
 // A component that owns one icon in the desktop's notification area: it adds
@@ -123,13 +123,13 @@ public:
     ShellIcon& operator=(const ShellIcon&) = delete;
 
     // The text as last set, without the tip field's NUL and blanks.
-    QString ToolTipText() const { return TipText_; }
+    QString ToolTipText() const { return m_TipText; }
     void SetToolTipText(const QString& text);
-    QIcon Icon() const { return picture_; }
+    QIcon Icon() const { return m_picture; }
     void SetIcon(const QIcon& picture);
-    bool Visible() const { return VisibleFlag_; }
+    bool Visible() const { return m_VisibleFlag; }
     void SetVisible(bool visible);
-    bool SysMenu() const { return SysMenuFlag_; }
+    bool SysMenu() const { return m_SysMenuFlag; }
     void SetSysMenu(bool sysMenu);
 
     // Pops up `window`'s system menu at the cursor; nullptr means the window
@@ -138,33 +138,33 @@ public:
 
     // Stored values under "ToolTipText", "Icon", "Visible" and "SysMenu";
     // reading one with Visible true adds the icon at once in user mode.
-    void ReadProperties(const IPropertyBag& bag);
-    void WriteProperties(IPropertyBag& bag) const;
+    void readProperties(const IPropertyBag& bag);
+    void writeProperties(IPropertyBag& bag) const;
 
     // The shell's report of mouse activity over the icon.
-    void MouseCallback(int code);
+    void mouseCallback(int code);
     // The single-click timer fired.
     void tmrMenu_Timer();
 
-    const NotifyData& Record() const { return NotifyData_; }
-    bool IconAdded() const { return IconAdded_; }
+    const NotifyData& record() const { return m_NotifyData; }
+    bool iconAdded() const { return m_IconAdded; }
 
     Events events;
 
 private:
     void UpdateTrayIcon(bool show);
-    void SetTipField(const QString& text);
-    void Changed(const char* name);
+    void setTipField(const QString& text);
+    void changed(const char* name);
 
-    Host host_;
-    std::unique_ptr<IMenuTimer> ownTimer_;
-    IMenuTimer* tmrMenu_ = nullptr;
-    NotifyData NotifyData_;
-    QString TipText_;
-    QIcon picture_;
-    bool VisibleFlag_ = false;
-    bool SysMenuFlag_ = false;
-    bool IconAdded_ = false;
+    Host m_host;
+    std::unique_ptr<IMenuTimer> m_ownTimer;
+    IMenuTimer* m_tmrMenu = nullptr;
+    NotifyData m_NotifyData;
+    QString m_TipText;
+    QIcon m_picture;
+    bool m_VisibleFlag = false;
+    bool m_SysMenuFlag = false;
+    bool m_IconAdded = false;
 };
 
 }  // namespace tallowcrest

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <string>
+
+namespace tallowcrest {
+
+class ServerController;
+
+// The bus's volume, 0.0 to 1.0, is the linear gain of the player's level in
+// hundredths of a decibel: v = 10^(level / 2000), and silent is 0.
+double busVolumeForLevel(int level);
+// 2000 * log10(v), rounded; 0 and below (and NaN) is silent, 1 and above full.
+int levelForBusVolume(double volume);
+
+// org.mpris.MediaPlayer2.Player: the player strip, the list's order and the
+// "Randomize" switch, through the controller.
+class MprisPlayer : public QDBusAbstractAdaptor, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    // Play-through wraps round the list, always.
+    Q_PROPERTY(QString LoopStatus READ loopStatus)
+    Q_PROPERTY(double Rate READ rate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(bool Shuffle READ shuffle WRITE setShuffle)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ can)
+    Q_PROPERTY(bool CanGoPrevious READ can)
+    Q_PROPERTY(bool CanPlay READ can)
+    Q_PROPERTY(bool CanPause READ can)
+    Q_PROPERTY(bool CanSeek READ can)
+    Q_PROPERTY(bool CanControl READ can)
+
+public:
+    MprisPlayer(QObject* parent, ServerController& controller, const QDBusConnection& bus);
+
+    QString playbackStatus() const;
+    QString loopStatus() const { return QStringLiteral("Playlist"); }
+    double rate() const { return 1.0; }
+    bool shuffle() const;
+    void setShuffle(bool on);
+    QVariantMap metadata();
+    double volume() const;
+    void setVolume(double volume);
+    qlonglong position() const;
+    bool can() const { return true; }
+
+public slots:
+    void Next();
+    void Previous();
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Play();
+    void Seek(qlonglong offsetUs);
+    void SetPosition(const QDBusObjectPath& trackId, qlonglong positionUs);
+    void OpenUri(const QString& uri);
+
+signals:
+    void Seeked(qlonglong positionUs);
+
+private:
+    // The properties that change, as last announced.
+    QVariantMap changingProperties();
+    void announceChanges();
+    // The track id belongs to the file as it was opened: the selected row if
+    // that row is the file, else none of the rows.
+    void updateTrack();
+
+    ServerController& m_controller;
+    QDBusConnection m_bus;
+    QVariantMap m_announced;
+    std::string m_trackFile;
+    std::uint64_t m_trackListVersion = 0;
+    QDBusObjectPath m_trackId;
+};
+
+}  // namespace tallowcrest

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+#include "server/window_hands.h"
+
+namespace tallowcrest {
+
+class ServerController;
+
+// The server on the session bus as a desktop media player, so that the media
+// keys, the sound menu and playerctl reach it. It is one more hand at the
+// machine: it acts through the controller by the window's own rules.
+class MprisService : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
+    static constexpr const char* kBusName = "org.mpris.MediaPlayer2.tallowcrest";
+
+    // Takes the bus name (or a per-process one when that is taken) and serves
+    // until destroyed. Without a usable session bus it says so in one line on
+    // standard error and returns nullptr; the server runs on without it.
+    static std::unique_ptr<MprisService> start(ServerController& controller, WindowHands hands);
+
+    ~MprisService() override;
+
+private:
+    MprisService(ServerController& controller, WindowHands hands);
+
+    QString m_busName;
+};
+
+}  // namespace tallowcrest

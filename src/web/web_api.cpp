@@ -1,0 +1,298 @@
+#include "web/web_api.h"
+
+#include "library/track_list.h"
+#include "playback/gst_player.h"
+#include "playback/media_player.h"
+#include "server/caption.h"
+#include "server/server_controller.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tallowcrest {
+
+namespace {
+
+// Thrown by the request handlers, answered by handle().
+struct Refusal {
+    int status;
+    QByteArray reason;
+};
+
+[[noreturn]] void refuse(QByteArray reason, int status = 400)
+{
+    throw Refusal{status, std::move(reason)};
+}
+
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString decoded(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+QJsonObject parseBody(const QByteArray& body)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        refuse("the body is not JSON: " + error.errorString().toUtf8());
+    if (!document.isObject())
+        refuse("the body must be a JSON object");
+    return document.object();
+}
+
+double numberField(const QJsonObject& body, const char* name)
+{
+    const QJsonValue value = body.value(QLatin1String(name));
+    if (!value.isDouble())
+        refuse(QByteArray("\"") + name + "\" must be a number");
+    return value.toDouble();
+}
+
+qint64 wholeField(const QJsonObject& body, const char* name, double lowest, double highest)
+{
+    const double value = numberField(body, name);
+    if (value != std::floor(value) || value < lowest || value > highest)
+        refuse(QByteArray("\"") + name + "\" must be a whole number from " + QByteArray::number(lowest, 'f', 0)
+               + " to " + QByteArray::number(highest, 'f', 0));
+    return static_cast<qint64>(value);
+}
+
+int queryNumber(const QUrlQuery& query, const char* name, int fallback, int highest)
+{
+    if (!query.hasQueryItem(QLatin1String(name)))
+        return fallback;
+    bool ok = false;
+    const int value = query.queryItemValue(QLatin1String(name)).toInt(&ok);
+    if (!ok || value < 0 || value > highest)
+        refuse(QByteArray(name) + " must be a whole number from 0 to " + QByteArray::number(highest));
+    return value;
+}
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Case-insensitive substring test on titles. Most titles and queries are
+// ASCII and are compared byte by byte without decoding; the rest are
+// decoded as a file dialog would show them.
+class TitleMatcher {
+public:
+    explicit TitleMatcher(const QString& query) : m_query(query)
+    {
+        const QByteArray utf8 = query.toUtf8();
+        m_ascii = isAscii(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+        for (char c : utf8)
+            m_lowered.push_back(asciiLower(c));
+    }
+
+    bool matches(std::string_view title) const
+    {
+        if (m_ascii) {
+            return std::search(title.begin(), title.end(), m_lowered.begin(), m_lowered.end(),
+                               [](char a, char b) { return asciiLower(a) == b; })
+                != title.end();
+        }
+        return !isAscii(title) && decoded(title).contains(m_query, Qt::CaseInsensitive);
+    }
+
+private:
+    QString m_query;
+    std::string m_lowered;
+    bool m_ascii = true;
+};
+
+QJsonObject rowJson(int index, std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string_view folder = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+    const QByteArray bytes(path.data(), qsizetype(path.size()));
+    return {
+        {"index", index},
+        {"title", decoded(titleOfPath(path))},
+        {"folder", decoded(folder)},
+        {"uri", QString::fromLatin1("file://" + bytes.toPercentEncoding("/"))},
+    };
+}
+
+const char* stateName(IMediaPlayer::PlaybackState state)
+{
+    switch (state) {
+    case IMediaPlayer::PlaybackState::Playing: return "playing";
+    case IMediaPlayer::PlaybackState::Paused: return "paused";
+    case IMediaPlayer::PlaybackState::Stopped: break;
+    }
+    return "stopped";
+}
+
+}  // namespace
+
+WebReply errorReply(int status, const QByteArray& reason)
+{
+    return {status, "application/json", json({{"error", QString::fromUtf8(reason)}})};
+}
+
+std::string_view titleOfPath(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return name.size() < 4 ? std::string_view() : name.substr(0, name.size() - 4);
+}
+
+double volumeForLevel(int level)
+{
+    return GstPlayer::gainForLevel(level);
+}
+
+int levelForVolume(double volume)
+{
+    if (!(volume > 0))
+        return IMediaPlayer::kSilent;
+    if (volume >= 1)
+        return IMediaPlayer::kLoudest;
+    return std::max(IMediaPlayer::kSilent, static_cast<int>(std::lround(2000 * std::log10(volume))));
+}
+
+WebApi::WebApi(ServerController& controller) : m_controller(controller) {}
+
+WebReply WebApi::handle(std::string_view method, const QString& path, const QUrlQuery& query,
+                        const QByteArray& body)
+{
+    const bool reads = path == QLatin1String("state") || path == QLatin1String("tracks");
+    const bool writes = path == QLatin1String("play") || path == QLatin1String("control")
+        || path == QLatin1String("volume") || path == QLatin1String("shuffle") || path == QLatin1String("seek");
+    if (!reads && !writes)
+        return errorReply(404, "no such API: /api/" + path.toUtf8());
+    if (method != (reads ? "GET" : "POST")) {
+        WebReply reply = errorReply(405, reads ? "use GET" : "use POST");
+        reply.headers.emplace_back("Allow", reads ? "GET" : "POST");
+        return reply;
+    }
+    if (body.size() > kMaxBodyBytes)
+        return errorReply(413, "the body is larger than 64 KiB");
+    try {
+        if (path == QLatin1String("tracks"))
+            return tracks(query);
+        if (writes) {
+            const QJsonObject request = parseBody(body);
+            if (path == QLatin1String("play"))
+                play(request);
+            else if (path == QLatin1String("control"))
+                control(request);
+            else if (path == QLatin1String("volume"))
+                volume(request);
+            else if (path == QLatin1String("seek"))
+                m_controller.player().seek(wholeField(request, "position", 0, 1e12));
+            else if (const QJsonValue on = request.value(QLatin1String("shuffle")); on.isBool())
+                m_controller.setShuffle(on.toBool());
+            else
+                refuse("\"shuffle\" must be true or false");
+        }
+        return {200, "application/json", json(state())};
+    } catch (const Refusal& refusal) {
+        return errorReply(refusal.status, refusal.reason);
+    } catch (const std::exception& failure) {
+        return errorReply(500, failure.what());
+    }
+}
+
+QJsonObject WebApi::state()
+{
+    IMediaPlayer& player = m_controller.player();
+    QString title = m_controller.caption();
+    const QString designed = QString::fromLatin1(kDesignedCaption.data(), qsizetype(kDesignedCaption.size()));
+    title = title.startsWith(designed + QLatin1String(": ")) ? title.mid(designed.size() + 2) : QString();
+    return {
+        {"title", title},
+        {"state", QLatin1String(stateName(player.playbackState()))},
+        {"position", player.position()},
+        {"duration", player.duration()},
+        {"volume", volumeForLevel(player.Volume())},
+        {"shuffle", m_controller.ShuffleOn()},
+        {"client", m_controller.clientConnected()},
+        {"index", m_controller.trackList().SelectedIndex()},
+        {"version", qint64(m_controller.trackList().version())},
+    };
+}
+
+WebReply WebApi::tracks(const QUrlQuery& query)
+{
+    const ITrackList& list = m_controller.trackList();
+    const int offset = queryNumber(query, "offset", 0, std::numeric_limits<int>::max());
+    const int limit = queryNumber(query, "limit", kDefaultLimit, kMaxLimit);
+    const QString text = query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded);
+    QJsonArray rows;
+    int total = 0;
+    if (text.isEmpty()) {
+        total = list.Count();
+        for (int index = offset; index < total && index - offset < limit; ++index)
+            rows.append(rowJson(index, list.Row(index)));
+    } else {
+        const TitleMatcher matcher(text);
+        for (int index = 0; index < list.Count(); ++index) {
+            const std::string_view path = list.Row(index);
+            if (!matcher.matches(titleOfPath(path)))
+                continue;
+            if (total >= offset && total - offset < limit)
+                rows.append(rowJson(index, path));
+            ++total;
+        }
+    }
+    return {200, "application/json",
+            json({{"total", total}, {"version", qint64(list.version())}, {"offset", offset}, {"rows", rows}})};
+}
+
+void WebApi::play(const QJsonObject& body)
+{
+    ITrackList& list = m_controller.trackList();
+    const qint64 index = wholeField(body, "index", 0, 1e9);
+    const qint64 version = wholeField(body, "version", 0, 9e15);
+    if (quint64(version) != list.version())
+        refuse("the track list has changed since; load it again", 409);
+    if (index >= list.Count())
+        refuse("there is no row " + QByteArray::number(index));
+    m_controller.playRow(int(index));
+}
+
+void WebApi::control(const QJsonObject& body)
+{
+    const QString action = body.value(QLatin1String("action")).toString();
+    IMediaPlayer& player = m_controller.player();
+    if (action == QLatin1String("play"))
+        player.Play();
+    else if (action == QLatin1String("pause"))
+        player.Pause();
+    else if (action == QLatin1String("stop"))
+        player.Stop();
+    else if (action == QLatin1String("next"))
+        m_controller.playNext();
+    else if (action == QLatin1String("previous"))
+        m_controller.playPrevious();
+    else
+        refuse("unknown action \"" + action.toUtf8() + "\": play, pause, stop, next or previous");
+}
+
+void WebApi::volume(const QJsonObject& body)
+{
+    const double volume = numberField(body, "volume");
+    if (volume < 0 || volume > 1)
+        refuse("\"volume\" must be from 0 to 1");
+    m_controller.player().SetVolume(levelForVolume(volume));
+}
+
+}  // namespace tallowcrest
