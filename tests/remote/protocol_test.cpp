@@ -1,268 +1,232 @@
 // The protocol over real sockets on 127.0.0.1, byte for byte, against the
 // server assembled from its real components.
-#include "library/track_scan.h"
 #include "support/live_server.h"
 #include "support/mp3_fixture.h"
-#include "support/test_client.h"
+#include "support/spin.h"
+#include "support/wire_client.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <algorithm>
+
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tallowcrest::testing {
 namespace {
 
-void Touch(const std::string& path)
+void touch(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ::close(fd);
-}
-
-// Makes files under folder whose track list is exactly `bytes` long.
-void MakeListOfSize(const std::string& folder, size_t bytes)
-{
-    const size_t overhead = folder.size() + 1 + 2;  // separator, CR LF
-    const size_t count = bytes == 0 ? 0 : (bytes + overhead + 199) / (overhead + 200);
-    for (size_t i = 0; i < count; ++i) {
-        const size_t line = bytes / count + (i < bytes % count ? 1 : 0);
-        const size_t nameLength = line - overhead;
-        ASSERT_GE(nameLength, 10u);
-        ASSERT_LE(nameLength, 255u);
-        char prefix[8];
-        std::snprintf(prefix, sizeof prefix, "%04zu", i);
-        Touch(folder + "/" + prefix + std::string(nameLength - 8, 'n') + ".mp3");
-    }
-}
-
-std::multiset<std::string> LinesOf(std::string_view body)
-{
-    const std::vector<std::string> lines = SplitTrackLines(body);
-    return {lines.begin(), lines.end()};
-}
-
-bool WaitForState(const LiveServer& server, int state, int timeoutMs = 5000)
-{
-    return SpinUntil([&] { return server.winsock.State() == state; }, timeoutMs);
+    ::close(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
 }
 
 class ProtocolTest : public ::testing::Test {
 protected:
-    void StartServer(std::function<std::string()> trackListFile = {})
+    void startServer(std::function<std::string()> trackListFile = {})
     {
-        QDir().mkpath(QString::fromStdString(Library()));
-        port_ = FreePort();
-        server_ = std::make_unique<LiveServer>(Library(), std::to_string(port_), std::move(trackListFile));
-        ASSERT_EQ(server_->winsock.State(), ISocket::Listening);
+        m_port = freePort();
+        m_server = std::make_unique<LiveServer>(library(), std::to_string(m_port), std::move(trackListFile));
+        ASSERT_EQ(m_server->winsock.State(), ISocket::Listening);
     }
-
-    void ConnectClient()
+    void connectClient(WireClient& client)
     {
-        ASSERT_TRUE(client_.Connect(port_)) << std::strerror(errno);
-        ASSERT_TRUE(WaitForState(*server_, ISocket::Connected));
+        ASSERT_TRUE(client.connect(m_port)) << std::strerror(errno);
+        ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == ISocket::Connected; }));
     }
-
-    std::string Library() const { return (work_.path() + "/library").toStdString(); }
-
-    std::string RequestList()
+    std::string request(const std::string& block, int quietMs = 300)
     {
-        client_.Send("00");
-        return client_.ReceiveUntilSuffix("END", 30000);
+        m_client.send(block);
+        return m_client.receiveQuiet(quietMs);
     }
+    std::string requestList() { return m_client.send("00") ? m_client.receiveUntilSuffix("END", 30000) : ""; }
+    std::string library() const { return m_work.path().toStdString() + "/library"; }
 
-    QTemporaryDir work_;
-    uint16_t port_ = 0;
-    std::unique_ptr<LiveServer> server_;
-    TestClient client_;
+    QTemporaryDir m_work;
+    bool m_made = QDir().mkpath(QString::fromStdString(library()));
+    uint16_t m_port = 0;
+    std::unique_ptr<LiveServer> m_server;
+    WireClient m_client;
 };
 
-TEST_F(ProtocolTest, TrackListArrivesExactlyFramedForEverySize)
+TEST_F(ProtocolTest, TheListArrivesFramedByteForByteAndRefillsTheWindowsList)
 {
-    for (const size_t size : {0u, 2048u, 2049u, 5000u}) {
-        QDir(QString::fromStdString(Library())).removeRecursively();
-        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Library())));
-        MakeListOfSize(Library(), size);
-        StartServer();
-        ConnectClient();
-
-        const std::string received = RequestList();
-        ASSERT_EQ(received.size(), size + 8) << size;
-        ASSERT_TRUE(received.starts_with("START") && received.ends_with("END")) << size;
-        const std::string body = received.substr(5, size);
-        EXPECT_TRUE(body.empty() || body.ends_with("\r\n"));
-        EXPECT_EQ(RowsOf(server_->lstFiles), SplitTrackLines(body)) << "the list shows what was sent";
-        EXPECT_EQ(client_.ReceiveQuiet(300), "") << "nothing follows END";
-        client_.Close();
-        server_.reset();
-    }
+    // Names of every byte but NUL, "/" and the line breaks, and a plain one.
+    std::string odd;
+    for (int byte = 1; byte < 256; ++byte)
+        odd += byte == '/' || byte == '\r' || byte == '\n' ? 'x' : char(byte);
+    for (const std::string& name : {odd.substr(0, 120) + ".mp3", odd.substr(120) + ".mp3", std::string("a.mp3")})
+        touch(library() + "/" + name);
+    startServer();
+    connectClient(m_client);
+    const std::string received = requestList();
+    ASSERT_TRUE(received.starts_with("START") && received.ends_with("\r\nEND")) << received;
+    std::string expected;
+    for (const std::string& row : m_server->rows())
+        expected += row + "\r\n";
+    EXPECT_EQ(received, "START" + expected + "END");
+    EXPECT_EQ(m_server->rows().size(), 3u);
+    EXPECT_EQ(m_client.receiveQuiet(), "") << "nothing follows END";
 }
 
-TEST_F(ProtocolTest, AStaleLongerListFileLeaksNothing)
+TEST_F(ProtocolTest, AStaleLongerListFileLeaksNothingAndGoes)
 {
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Library())));
-    Touch(Library() + "/a.mp3");
-    const std::string file = (work_.path() + "/tracks.temp").toStdString();
-    {
-        QFile stale(QString::fromStdString(file));
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-        stale.write(QByteArray(20000, 'Z'));
-    }
-    StartServer([file] { return file; });
-    ConnectClient();
-    EXPECT_EQ(RequestList(), "START" + Library() + "/a.mp3\r\nEND");
+    touch(library() + "/a.mp3");
+    const std::string file = m_work.filePath("tracks.temp").toStdString();
+    QFile stale(QString::fromStdString(file));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly) && stale.write(QByteArray(20000, 'Z')) == 20000);
+    stale.close();
+    startServer([file] { return file; });
+    connectClient(m_client);
+    EXPECT_EQ(requestList(), "START" + library() + "/a.mp3\r\nEND");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
 }
 
-TEST_F(ProtocolTest, BlocksAreRequestsAsTheyArrive)
+TEST_F(ProtocolTest, EachBlockIsOneRequestAndOnlyTheFirstTwoBytesCount)
 {
-    StartServer();
-    ConnectClient();
-    client_.Send("0203");
-    EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << "one block, one request";
-    client_.Send("0");
-    EXPECT_EQ(client_.ReceiveQuiet(), "");
-    client_.Send("2");
-    EXPECT_EQ(client_.ReceiveQuiet(), "") << "two blocks are two requests";
-    for (const char* unknown : {"08", "ab", "x", "99\r\n"}) {
-        client_.Send(unknown);
-        EXPECT_EQ(client_.ReceiveQuiet(), "") << unknown;
-    }
-    client_.Send("04");
-    EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << "still served";
+    startServer();
+    connectClient(m_client);
+    const std::pair<std::string, std::string> cases[] = {
+        {"0203", "CODE_12"}, {"0", ""}, {"2", ""}, {"08", ""}, {"ab", ""}, {"x", ""}, {"99\r\n", ""},
+        {"04xyz", "CODE_12"}, {"03", "CODE_12"}, {"0!", ""}};
+    for (const auto& [block, reply] : cases)
+        EXPECT_EQ(request(block), reply) << block;
 }
 
-TEST_F(ProtocolTest, OpenPlaysARealTrackAndRefusesEverythingElse)
+TEST_F(ProtocolTest, OpenPlaysARealTrackByItsBytesAndRefusesEverythingElse)
 {
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Library())));
-    const std::string track = MakeMp3(QString::fromStdString(Library()), "Song One.mp3", 3.0);
-    StartServer();
-    ConnectClient();
+    const std::string track = MakeMp3(QString::fromStdString(library()), "Caf\xe9 \x01 One.mp3", 30.0);
+    MakeMp3(QString::fromStdString(library()), "mp3", 30.0);
+    startServer();
+    connectClient(m_client);
+    ASSERT_EQ(::mkfifo((library() + "/pipe.mp3").c_str(), 0600), 0);
+    for (const std::string& bad : {library() + "/missing.mp3", library(), library() + "/pipe.mp3", track + "\r\n",
+                                   std::string(), track + std::string(1, '\0')})
+        EXPECT_EQ(request("01" + bad), "CODE_12") << bad;
+    EXPECT_EQ(m_server->caption(), "Tallowcrest Server");
+    for (const char* op : {"02", "03", "04"})
+        EXPECT_EQ(request(op), "CODE_12") << op << " before any track was opened";
 
-    ASSERT_EQ(::mkfifo((Library() + "/pipe.mp3").c_str(), 0600), 0);
-    for (const std::string& bad : {Library() + "/missing.mp3", Library(), Library() + "/pipe.mp3", track + "\r\n",
-                                   std::string()}) {
-        client_.Send("01" + bad);
-        EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << bad;
+    EXPECT_EQ(request("01" + track), "CODE_11Caf\xe9 \x01 One");
+    EXPECT_EQ(m_server->controller.caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
+    EXPECT_EQ(m_server->media.FileName(), track);
+    const std::pair<const char*, IMediaPlayer::PlaybackState> controls[] = {
+        {"04", IMediaPlayer::PlaybackState::Paused}, {"02", IMediaPlayer::PlaybackState::Playing},
+        {"03", IMediaPlayer::PlaybackState::Stopped}, {"02", IMediaPlayer::PlaybackState::Playing}};
+    for (const auto& [op, state] : controls) {
+        EXPECT_EQ(request(op), "") << op << " once a track is loaded";
+        EXPECT_EQ(m_server->media.playbackState(), state) << op;
     }
-    EXPECT_EQ(server_->caption, "Tallowcrest Server");
-    EXPECT_EQ(server_->media.FileName(), "");
-    for (const char* op : {"02", "03", "04"}) {
-        client_.Send(op);
-        EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << op << " before any track was opened";
-    }
-
-    client_.Send("01" + track);
-    EXPECT_EQ(client_.ReceiveQuiet(), "CODE_11Song One");
-    EXPECT_EQ(server_->caption, "Tallowcrest Server: Song One");
-    EXPECT_EQ(server_->media.FileName(), track);
-    for (const char* op : {"04", "02", "03"}) {
-        client_.Send(op);
-        EXPECT_EQ(client_.ReceiveQuiet(), "") << op << " once a track is loaded";
-    }
+    // A last element too short for a title still gets its answer.
+    EXPECT_EQ(request("01" + library() + "/mp3"), "CODE_11");
+    EXPECT_EQ(m_server->caption(), "Tallowcrest Server: ");
+    const std::string here = QDir::currentPath().toStdString();
+    ASSERT_EQ(::chdir(library().c_str()), 0);
+    EXPECT_EQ(request("01Caf\xe9 \x01 One.mp3"), "CODE_11Caf\xe9 \x01 One") << "a path without a separator";
+    ASSERT_EQ(::chdir(here.c_str()), 0);
 }
 
 TEST_F(ProtocolTest, VolumeAndShuffleAreSilentAndALoudestRaiseChangesNothing)
 {
-    StartServer();
-    ConnectClient();
-    server_->media.SetVolume(IMediaPlayer::kLoudest);
-    client_.Send("05");
-    EXPECT_EQ(client_.ReceiveQuiet(), "");
-    EXPECT_EQ(server_->media.Volume(), IMediaPlayer::kLoudest);
-    client_.Send("06");
-    EXPECT_EQ(client_.ReceiveQuiet(), "");
-    EXPECT_EQ(server_->media.Volume(), -100);
-    EXPECT_TRUE(server_->messageBox.shown.empty());
+    startServer();
+    connectClient(m_client);
+    const std::pair<const char*, int> levels[] = {{"06", -700}, {"05", -600}, {"05xyz", -500}};
+    for (const auto& [op, level] : levels) {
+        EXPECT_EQ(request(op), "") << op;
+        EXPECT_EQ(m_server->media.Volume(), level) << op;
+    }
+    m_server->media.SetVolume(IMediaPlayer::kLoudest);
+    EXPECT_EQ(request("05"), "");
+    EXPECT_EQ(m_server->media.Volume(), IMediaPlayer::kLoudest);
+    m_server->media.SetVolume(IMediaPlayer::kSilent);
+    EXPECT_EQ(request("06"), "");
+    EXPECT_EQ(m_server->media.Volume(), IMediaPlayer::kSilent);
+    EXPECT_TRUE(m_server->messageBox.shown.empty());
 
-    for (const auto& [argument, expected] : std::vector<std::pair<std::string, bool>>{
-             {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true},
-             {"", true}, {"0.0", false}, {" 2.5e3 ", true}, {"False\n", true}, {"0x0", true}, {"-0", false},
-             {"nan", false}, {"tRuE", true}}) {
-        client_.Send("07" + argument);
-        EXPECT_EQ(client_.ReceiveQuiet(), "") << argument;
-        EXPECT_EQ(server_->controller.ShuffleOn(), expected) << argument;
+    const std::pair<std::string, bool> shuffles[] = {
+        {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true}, {"", true},
+        {"0.0", false}, {" 2.5e3 ", true}, {"False\n", true}, {"0x0", true}, {"-0", false}, {"nan", false},
+        {"tRuE", true}, {"1e", true}, {".", true}, {"+.0e-5", false}, {std::string(100000, '1'), true}};
+    for (const auto& [argument, expected] : shuffles) {
+        EXPECT_EQ(request("07" + argument), "") << argument;
+        EXPECT_EQ(m_server->controller.ShuffleOn(), expected) << argument;
     }
 }
 
 TEST_F(ProtocolTest, OneClientAtATimeAndTheNextGetsInWhenItLeaves)
 {
-    StartServer();
-    ConnectClient();
-    TestClient second;
-    EXPECT_FALSE(second.Connect(port_));
+    startServer();
+    connectClient(m_client);
+    WireClient second;
+    EXPECT_FALSE(second.connect(m_port));
     EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_EQ(request("02"), "CODE_12") << "the first client is not disturbed";
 
-    client_.Send("02");
-    EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12") << "the first client is not disturbed";
-
-    client_.Close();
-    ASSERT_TRUE(WaitForState(*server_, ISocket::Listening));
-    ASSERT_TRUE(second.Connect(port_)) << std::strerror(errno);
-    second.Send("03");
-    EXPECT_EQ(second.ReceiveUntilSuffix("CODE_12", 5000), "CODE_12");
-    EXPECT_TRUE(server_->messageBox.shown.empty()) << "a client leaving is no error";
+    // A client that speaks and leaves at once is heard all the same.
+    m_client.send("01" + library() + "/missing.mp3");
+    m_client.close();
+    ASSERT_TRUE(second.connect(m_port, 5000)) << std::strerror(errno);
+    EXPECT_EQ((second.send("03"), second.receiveUntilSuffix("CODE_12", 5000)), "CODE_12");
+    second.reset();
+    ASSERT_TRUE(m_client.connect(m_port, 5000));
+    EXPECT_EQ(request("04"), "CODE_12") << "served after a reset";
+    EXPECT_TRUE(m_server->messageBox.shown.empty()) << "a client leaving is no error";
 }
 
 TEST_F(ProtocolTest, AClientThatLeavesInTheMiddleOfALargeListDoesNotStopTheServer)
 {
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Library())));
     const std::string pad(120, 'p');
     for (int i = 0; i < 40000; ++i)
-        Touch(Library() + "/" + std::to_string(i) + pad + ".mp3");
-    StartServer();
-    ConnectClient();
-    client_.Send("00");
-    const std::string start = client_.ReceiveUntil([](const std::string& s) { return s.size() > 100000; });
-    ASSERT_TRUE(start.starts_with("START"));
-    client_.Reset();
-    ASSERT_TRUE(WaitForState(*server_, ISocket::Listening, 10000));
-    EXPECT_TRUE(server_->messageBox.shown.empty());
+        touch(library() + "/" + std::to_string(i) + pad + ".mp3");
+    startServer();
+    connectClient(m_client);
+    m_client.send("00");
+    ASSERT_TRUE(m_client.receiveUntil([](const std::string& s) { return s.size() > 100000; }).starts_with("START"));
+    m_client.reset();
+    ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == ISocket::Listening; }));
 
-    ConnectClient();
-    const std::string full = RequestList();
-    ASSERT_TRUE(full.starts_with("START") && full.ends_with("END"));
-    EXPECT_EQ(LinesOf(full.substr(5, full.size() - 8)).size(), 40000u);
-    EXPECT_EQ(server_->lstFiles.Count(), 40000);
+    connectClient(m_client);
+    std::size_t size = 5 + 3;
+    for (int i = 0; i < 40000; ++i)
+        size += library().size() + 1 + std::to_string(i).size() + pad.size() + 4 + 2;
+    EXPECT_EQ(requestList().size(), size);
+    EXPECT_EQ(m_server->lstFiles.Count(), 40000);
+    EXPECT_TRUE(m_server->messageBox.shown.empty());
 }
 
 TEST_F(ProtocolTest, AnUnwritableListFileSendsNothingAndTheNextRequestWorks)
 {
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Library())));
-    Touch(Library() + "/a.mp3");
-    const std::string blocker = (work_.path() + "/not-a-folder").toStdString();
-    Touch(blocker);
-    StartServer([blocker] { return blocker + "/tracks.temp"; });
-    ConnectClient();
-    client_.Send("00");
-    EXPECT_EQ(client_.ReceiveQuiet(500), "");
-    client_.Send("02");
-    EXPECT_EQ(client_.ReceiveQuiet(), "CODE_12");
+    touch(library() + "/a.mp3");
+    const std::string blocker = m_work.filePath("not-a-folder").toStdString();
+    touch(blocker);
+    startServer([blocker] { return blocker + "/tracks.temp"; });
+    connectClient(m_client);
+    EXPECT_EQ(request("00", 500), "");
+    EXPECT_EQ(request("02"), "CODE_12");
 }
 
-TEST_F(ProtocolTest, APortInUseIsReportedAndTheServerStillRuns)
+TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReportedAndTheRestWorks)
 {
     QTcpServer occupier;
     ASSERT_TRUE(occupier.listen(QHostAddress::Any, 0));
-    const std::string portText = std::to_string(occupier.serverPort());
-    LiveServer server(Library(), portText);
-    ASSERT_EQ(server.messageBox.shown.size(), 2u);  // the missing folder, then the port
-    EXPECT_EQ(server.messageBox.shown[1].title, "Error");
-    EXPECT_TRUE(server.messageBox.shown[1].text.starts_with("Cannot listen on port \"" + portText + "\":\r\n"))
-        << server.messageBox.shown[1].text;
-    EXPECT_GT(server.messageBox.shown[1].text.size(), portText.size() + 30) << "the reason is given";
-    EXPECT_EQ(server.winsock.State(), ISocket::Closed);
-    server.prompt.answers = {"/srv"};
-    server.controller.cmdDir_Click();
-    EXPECT_EQ(server.controller.MediaFolder(), "/srv");
+    const std::string taken = std::to_string(occupier.serverPort());
+    for (const std::string& port : {taken, std::string(""), std::string("abc"), std::string("70000"),
+                                    std::string("0"), std::string("-5")}) {
+        LiveServer server(library(), port);
+        ASSERT_EQ(server.messageBox.shown.size(), 1u) << port;
+        EXPECT_EQ(server.messageBox.shown[0].title, "Error");
+        const std::string& text = server.messageBox.shown[0].text;
+        EXPECT_TRUE(text.starts_with("Cannot listen on port \"" + port + "\":\r\n")) << text;
+        if (port != taken)
+            EXPECT_TRUE(text.ends_with(":\r\nthe port must be a whole number from 1 to 65535.")) << text;
+        else
+            EXPECT_NE(text.find("in use"), std::string::npos) << text;
+        EXPECT_EQ(server.winsock.State(), ISocket::Closed);
+    }
 }
 
 }  // namespace

@@ -1,142 +1,93 @@
+// The list's file: written from a fresh scan, sent in pieces, kept private.
 #include "library/track_scan.h"
-#include "remote/fakes.h"
 #include "remote/track_list_file.h"
+#include "support/fakes.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <cstdlib>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tallowcrest::testing {
 namespace {
 
-std::string FileWith(const QTemporaryDir& dir, size_t bytes)
+std::string contentOf(const std::string& file)
 {
-    const QString path = dir.path() + "/tracks.temp";
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray content(static_cast<qsizetype>(bytes), 'x');
-    for (qsizetype i = 0; i < content.size(); ++i)
-        content[i] = static_cast<char>(i * 7);
-    file.write(content);
-    return path.toStdString();
+    QFile in(QString::fromStdString(file));
+    return in.open(QIODevice::ReadOnly) ? in.readAll().toStdString() : "(unreadable)";
 }
 
-std::vector<size_t> PieceSizes(const RecordingSocket& socket)
+TEST(SendTrackList, FramedPiecesOfAtMost2048BytesThenThePause)
 {
-    std::vector<size_t> sizes;
-    for (size_t i = 1; i + 1 < socket.sent.size(); ++i)
-        sizes.push_back(socket.sent[i].size());
-    return sizes;
-}
-
-TEST(SendTrackList, SendsFramedPiecesOfAtMost2048BytesThenPauses)
-{
-    const std::vector<std::pair<size_t, std::vector<size_t>>> cases = {
-        {0, {}}, {1, {1}}, {2048, {2048}}, {2049, {2048, 1}}, {5000, {2048, 2048, 904}},
-    };
     QTemporaryDir dir;
+    const std::string file = dir.filePath("tracks.temp").toStdString();
+    const std::pair<std::size_t, std::vector<std::size_t>> cases[] = {
+        {0, {}}, {1, {1}}, {2048, {2048}}, {2049, {2048, 1}}, {5000, {2048, 2048, 904}}};
     for (const auto& [length, pieces] : cases) {
-        RecordingSocket socket;
-        const std::string file = FileWith(dir, length);
+        std::string content(length, 'x');
+        for (std::size_t i = 0; i < length; ++i)
+            content[i] = char(i * 7);
+        QFile out(QString::fromStdString(file));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(content.data(), qint64(length));
+        out.close();
+        FakeSocket socket;
+        socket.state = ISocket::Connected;
         SendTrackList(file, socket);
-        ASSERT_GE(socket.sent.size(), 2u);
-        EXPECT_EQ(socket.sent.front(), "START");
-        EXPECT_EQ(socket.sent.back(), "END");
-        EXPECT_EQ(PieceSizes(socket), pieces) << length << " bytes";
-        QFile read(QString::fromStdString(file));
-        ASSERT_TRUE(read.open(QIODevice::ReadOnly));
-        EXPECT_EQ(socket.AllSent(), "START" + read.readAll().toStdString() + "END");
+        std::vector<std::size_t> sizes;
+        for (std::size_t i = 1; i + 1 < socket.sent.size(); ++i)
+            sizes.push_back(socket.sent[i].size());
+        EXPECT_EQ(sizes, pieces) << length;
+        EXPECT_EQ(socket.allSent(), "START" + content + "END") << length;
         EXPECT_EQ(socket.holds, std::vector<int>{200});
     }
 }
 
-TEST(WriteTrackList, WritesTheSameLinesWithOrWithoutTrailingSeparator)
+TEST(WriteTrackList, TheSameLinesWithOrWithoutSeparatorNeverThroughALink)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(QDir().mkpath(dir.path() + "/lib"));
-    QFile(dir.path() + "/lib/a.mp3").open(QIODevice::WriteOnly);
-    const std::string folder = (dir.path() + "/lib").toStdString();
-    const std::string file = (dir.path() + "/list").toStdString();
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("lib")));
+    QFile(dir.filePath("lib/a.mp3")).open(QIODevice::WriteOnly);
+    const std::string folder = dir.filePath("lib").toStdString();
+    const std::string file = dir.filePath("list").toStdString();
     for (const std::string& form : {folder, folder + "/"}) {
         TrackListBuffer = "left over\r\n";
         WriteTrackList(form, file);
-        QFile written(QString::fromStdString(file));
-        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-        EXPECT_EQ(written.readAll().toStdString(), folder + "/a.mp3\r\n") << form;
-        EXPECT_EQ(TrackListBuffer, folder + "/a.mp3\r\n");
+        EXPECT_EQ(contentOf(file), folder + "/a.mp3\r\n") << form;
+        EXPECT_EQ(TrackListBuffer.capacity() + TrackListBuffer.size(), std::string().capacity())
+            << "the buffer is handed back once the file holds the list";
     }
+    const std::string link = dir.filePath("link").toStdString();
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    EXPECT_THROW(WriteTrackList(folder, link), std::system_error);
+    EXPECT_EQ(contentOf(file), folder + "/a.mp3\r\n");
 }
 
-TEST(WriteTrackList, RefusesToWriteThroughALink)
+TEST(TrackListFilePath, APrivateFolderOfTheRuntimeFolderElseOfTheCache)
 {
-    QTemporaryDir dir;
-    const QString victim = dir.path() + "/victim";
-    QFile(victim).open(QIODevice::WriteOnly);
-    const std::string link = (dir.path() + "/tracks.temp").toStdString();
-    ASSERT_EQ(::symlink(victim.toLocal8Bit().constData(), link.c_str()), 0);
-    EXPECT_THROW(WriteTrackList(dir.path().toStdString(), link), std::system_error);
-    EXPECT_EQ(QFileInfo(victim).size(), 0);
-}
-
-// The runtime and cache folders come from the environment; each test sets
-// them to folders of its own.
-class TrackListFilePathTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"}) {
-            const char* value = std::getenv(name);
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        ::setenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit().constData(), 1);
-        ::setenv("XDG_CACHE_HOME", cache_.path().toLocal8Bit().constData(), 1);
-    }
-    void TearDown() override
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-
-    QTemporaryDir runtime_;
-    QTemporaryDir cache_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-TEST_F(TrackListFilePathTest, LivesInAPrivateFolderOfTheRuntimeFolder)
-{
-    const std::string path = TrackListFilePath();
-    EXPECT_EQ(path, runtime_.path().toStdString() + "/TallowcrestServer/tracks.temp");
+    QTemporaryDir runtime, cache;
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CACHE_HOME", cache.path().toLocal8Bit().constData(), 1);
+    const std::string inRuntime = runtime.path().toStdString() + "/TallowcrestServer";
+    const std::string inCache = cache.path().toStdString() + "/TallowcrestServer";
+    EXPECT_EQ(trackListFilePath(), inRuntime + "/tracks.temp");
     struct stat info {};
-    ASSERT_EQ(::stat((runtime_.path() + "/TallowcrestServer").toLocal8Bit().constData(), &info), 0);
+    ASSERT_EQ(::stat(inRuntime.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-}
 
-TEST_F(TrackListFilePathTest, APlantedLinkOrAnOpenFolderFallsBackToTheCacheFolder)
-{
-    const QString planted = runtime_.path() + "/TallowcrestServer";
-    ASSERT_EQ(::symlink("/tmp", planted.toLocal8Bit().constData()), 0);
-    EXPECT_EQ(TrackListFilePath(), cache_.path().toStdString() + "/TallowcrestServer/tracks.temp");
-
-    ASSERT_EQ(::unlink(planted.toLocal8Bit().constData()), 0);
-    ASSERT_EQ(::mkdir(planted.toLocal8Bit().constData(), 0777), 0);
-    ASSERT_EQ(::chmod(planted.toLocal8Bit().constData(), 0777), 0);
-    EXPECT_EQ(TrackListFilePath(), cache_.path().toStdString() + "/TallowcrestServer/tracks.temp");
-}
-
-TEST_F(TrackListFilePathTest, NoUsableFolderIsAnError)
-{
-    QFile(runtime_.path() + "/TallowcrestServer").open(QIODevice::WriteOnly);
-    QFile(cache_.path() + "/TallowcrestServer").open(QIODevice::WriteOnly);
-    EXPECT_THROW(TrackListFilePath(), std::system_error);
+    ASSERT_EQ(::rmdir(inRuntime.c_str()), 0);
+    ASSERT_EQ(::symlink("/tmp", inRuntime.c_str()), 0);
+    EXPECT_EQ(trackListFilePath(), inCache + "/tracks.temp") << "a planted link";
+    ASSERT_EQ(::unlink(inRuntime.c_str()) + ::mkdir(inRuntime.c_str(), 0777) + ::chmod(inRuntime.c_str(), 0777), 0);
+    EXPECT_EQ(trackListFilePath(), inCache + "/tracks.temp") << "a folder others can write";
+    ASSERT_EQ(::rmdir(inCache.c_str()), 0);
+    QFile(QString::fromStdString(inCache)).open(QIODevice::WriteOnly);
+    EXPECT_THROW(trackListFilePath(), std::system_error);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

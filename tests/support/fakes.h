@@ -1,0 +1,171 @@
+#pragma once
+
+#include "playback/media_player.h"
+#include "remote/socket.h"
+#include "server/dialogs.h"
+#include "shell/shell_icon.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tallowcrest::testing {
+
+// Records what the server sends, one entry per SendData call.
+class FakeSocket : public ISocket {
+public:
+    void SetLocalPort(int32_t port) override { localPort = port; }
+    void Listen() override { state = Listening; }
+    void Accept(int32_t) override { state = Connected; }
+    void Close() override { state = Closed; }
+    std::string GetData() override { return std::exchange(incoming, {}); }
+    void SendData(std::string_view bytes) override
+    {
+        if (state != Connected || sendsBeforeFailure == 0)
+            throw std::runtime_error("no connection");
+        --sendsBeforeFailure;
+        sent.emplace_back(bytes);
+    }
+    int State() const override { return state; }
+    void hold(int ms) override { holds.push_back(ms); }
+
+    std::string allSent() const
+    {
+        std::string all;
+        for (const std::string& piece : sent)
+            all += piece;
+        return all;
+    }
+
+    int32_t localPort = 0;
+    int state = Closed;
+    long sendsBeforeFailure = -1;  // negative: never fails
+    std::string incoming;
+    std::vector<std::string> sent;
+    std::vector<int> holds;
+};
+
+// Plays nothing: it records what it was asked and refuses the paths in
+// `unplayable`, as the real player refuses a file it cannot open.
+class FakePlayer : public IMediaPlayer {
+public:
+    void Open(const std::string& path) override
+    {
+        if (unplayable.contains(path))
+            throw std::runtime_error("cannot open " + path);
+        fileName = path;
+        calls.push_back("open " + path);
+    }
+    void Play() override { calls.push_back("play"); }
+    void Stop() override { calls.push_back("stop"); }
+    void Pause() override { calls.push_back("pause"); }
+    std::string FileName() const override { return fileName; }
+    int Volume() const override { return volume; }
+    void SetVolume(int level) override
+    {
+        if (level < kSilent || level > kLoudest)
+            throw std::out_of_range("volume");
+        volume = level;
+    }
+    PlaybackState playbackState() const override { return state; }
+    qint64 position() const override { return 0; }
+    qint64 duration() const override { return 0; }
+    void seek(qint64) override {}
+
+    std::string fileName;
+    PlaybackState state = PlaybackState::Stopped;
+    int volume = -600;
+    std::set<std::string> unplayable;
+    std::vector<std::string> calls;
+};
+
+// Records every message box instead of showing it.
+class RecordingMessageBox : public IMessageBox {
+public:
+    struct Shown {
+        std::string text;
+        std::string title;
+    };
+    void show(const std::string& text, const std::string& title, MessageStyle) override
+    {
+        shown.push_back({text, title});
+    }
+    std::vector<Shown> shown;
+};
+
+// Answers prompts from a script. When the script runs out it throws, so a
+// loop that keeps prompting ends instead of hanging the test.
+class ScriptedPrompt : public IPrompt {
+public:
+    std::string ask(const std::string& message) override
+    {
+        asked.push_back(message);
+        if (onAsk)
+            onAsk();
+        if (answers.empty())
+            throw std::runtime_error("the test has no answer for: " + message);
+        std::string answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<std::string> answers;
+    std::vector<std::string> asked;
+    std::function<void()> onAsk;
+};
+
+// The notification area: logs each call as "add 'tip shown' icon" (icon: a
+// picture came) and each system menu as "menu of NAME at X,Y".
+class FakeTrayShell : public ITrayShell {
+public:
+    void addIcon(const NotifyData& record) override { logCall("add", record); }
+    void modifyIcon(const NotifyData& record) override { logCall("modify", record); }
+    void deleteIcon(const NotifyData& record) override { logCall("delete", record); }
+    QPoint cursorPos() const override { return {640, 790}; }
+    void popupSystemMenu(QObject* window, QPoint at) override
+    {
+        log.push_back("menu of " + window->objectName().toStdString() + " at " + std::to_string(at.x()) + "," +
+                      std::to_string(at.y()));
+    }
+    bool available() const override { return true; }
+    std::vector<std::string> log;
+
+private:
+    void logCall(const std::string& call, const NotifyData& record)
+    {
+        log.push_back(call + " '" + record.tipShown().toStdString() + "'" + (record.hIcon.isNull() ? "" : " icon"));
+    }
+};
+
+// A single-click timer that fires only when the test calls tick().
+class FakeMenuTimer : public IMenuTimer {
+public:
+    void start(int ms) override { intervalMs = ms, active = true; }
+    void stop() override { active = false; }
+    bool isActive() const override { return active; }
+    void tick(ShellIcon& icon)
+    {
+        if (active)
+            icon.tmrMenu_Timer();
+    }
+    int intervalMs = 0;
+    bool active = false;
+};
+
+// Points this process's per-user settings at a fresh folder while it lives.
+class IsolatedSettings {
+public:
+    IsolatedSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
+    QString filePath() const { return m_dir.path() + "/TallowcrestServer/TallowcrestServer.conf"; }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+}  // namespace tallowcrest::testing
