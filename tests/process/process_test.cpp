@@ -140,6 +140,9 @@ TEST(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
     ServerProcess server(library.root());
     ASSERT_EQ(server.startFailure(), "");
     const std::string list = checkedList(server.port(), library.root());
+    // The first open loads the player's plugins once; the bound is on what comes after.
+    ASSERT_EQ(session(server.port(), {library.opens[0], {"00", list}}), "");
+    QThread::msleep(1000);
     const long resident = server.residentKiB();
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -191,7 +194,6 @@ TEST(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
         EXPECT_TRUE(count >= hostile.least && count <= hostile.most) << hostile.what << ": " << count << " copies";
         ASSERT_TRUE(server.running()) << hostile.what << ": " << server.output();
         EXPECT_EQ(session(server.port(), {library.opens[0], {"00", list}}), "") << "after " << hostile.what;
-        fprintf(stderr, "DEBUG %s: count %d rss %ld -> %ld fds %d\n", hostile.what, count, resident, server.residentKiB(), server.openDescriptorCount());
     }
     // What the huge block and the unread lists took is given back.
     EXPECT_LE(settled([&] { return server.residentKiB(); }, resident + 8192), resident + 8192);

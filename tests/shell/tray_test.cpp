@@ -80,8 +80,8 @@ TEST(ShellIcon, MouseCodesBecomeEventsAndTheIconIsAddedChangedAndRemovedOnce)
           "modify 'Tallowcrest' icon", "~Icon", "modify 'Tallowcrest'", "~Visible", "delete 'Tallowcrest'",
           "~Visible", "~ToolTipText", "~Visible", "add 'after'", "delete 'after'"}},
         {{"read", "copy", "517"},
-         {"add 'Stored' icon", "delete 'Stored'", "add 'Stored' icon", "MouseUp(2)", "Click(2)", "delete 'Stored'"}},
-        {{"read", "design", "show", "hide", "read"}, {"add 'Stored' icon", "delete 'Stored'", "~Visible", "~Visible"}},
+         {"add 'Stored' icon", "delete 'Stored' icon", "add 'Stored' icon", "MouseUp(2)", "Click(2)", "delete 'Stored' icon"}},
+        {{"read", "design", "show", "hide", "read"}, {"add 'Stored' icon", "delete 'Stored' icon", "~Visible", "~Visible"}},
     };
     for (const auto& [steps, log] : cases)
         EXPECT_EQ(runShellIcon(steps), log) << ::testing::PrintToString(steps);
