@@ -127,10 +127,13 @@ void GstPlayer::SetVolume(int level)
     if (level < kSilent || level > kLoudest)
         throw std::out_of_range("volume level " + std::to_string(level) + " is outside "
                                 + std::to_string(kSilent) + ".." + std::to_string(kLoudest));
+    if (level == m_volume)
+        return;
     m_volume = level;
     m_wish.gain = gainForLevel(level);
     if (m_pipeline)
         hand();
+    emit volumeChanged(level);
 }
 
 double GstPlayer::gainForLevel(int level)

@@ -104,8 +104,9 @@ TEST_F(PlayThroughTest, AConnectedClientHearsTheEndAndNothingMorePlaysUntilItLea
     // "Randomize" announces each new value, from what a request left.
     for (const auto& [block, heard] : std::vector<std::pair<std::string, std::string>>{
              {"", "CODE_13False"}, {"07False", "CODE_13True"}, {"07True", "CODE_13False"}}) {
-        if (!block.empty())
+        if (!block.empty()) {
             ASSERT_EQ((m_client.send(block), m_client.receiveQuiet()), "");
+        }
         m_server->controller.cmdRandomize_Click();
         EXPECT_EQ(m_client.receiveQuiet(), heard) << block;
     }

@@ -73,6 +73,7 @@ public:
         if (level < kSilent || level > kLoudest)
             throw std::out_of_range("volume");
         volume = level;
+        emit volumeChanged(level);
     }
     PlaybackState playbackState() const override { return state; }
     qint64 position() const override { return 0; }
