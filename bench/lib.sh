@@ -46,7 +46,10 @@ bench_isolate()
     unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER WAYLAND_DISPLAY DISPLAY
 }
 
-bench_free_port() { python3 "$(dirname "${BASH_SOURCE[0]}")/../tests/support/free_port.py"; }
+bench_free_port()
+{
+    python3 -c 'import socket; s = socket.socket(); s.bind(("", 0)); print(s.getsockname()[1])'
+}
 
 bench_settings_file() { echo "$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"; }
 

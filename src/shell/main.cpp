@@ -8,6 +8,7 @@
 #include "mpris/mpris_service.h"
 #include "server/folder_prescan.h"
 #include "server/qt_settings_store.h"
+#include "server/stall_watch.h"
 #include "shell/artwork.h"
 #include "shell/command_line.h"
 #include "shell/frm_main.h"
@@ -64,6 +65,7 @@ int Main(int argc, char** argv)
 
     frmMain window(&prescan);
     window.show();
+    const auto stallWatch = StallWatch::fromEnvironment();
     const auto mpris = MprisService::start(
         window.controller(), WindowHands{[&] { window.bringBack(); }, [&] { window.cmdExit_Click(); }});
     QtMessageBox webErrors(&window);
