@@ -12,7 +12,7 @@ packages=(
   # the player: GStreamer's playbin, MP3 decoding, the sound output
   libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   # tests of the desktop's media keys (MPRIS) and of the phone remote in a real browser
-  dbus dbus-x11 playerctl chromium chromium-driver python3-selenium
+  dbus playerctl chromium chromium-driver python3-selenium
   # tests: MP3 generation, a real X desktop, screenshots
   lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
   # sanitizer build and request fuzzer: clang, its ASan/UBSan/libFuzzer runtimes, a symbolizer for reports
