@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Opens tracks back to back over the protocol, as one client, and times each
 answer: "01"+path until "CODE_11" (or "CODE_12" for a failure). Every 7th,
-11th and 13th open is followed by a play, a pause and a stop, each
-followed by a 30 ms pause (requests have no framing but their reads). Notifications
+11th and 13th open is followed by a play, a pause and a stop, each sent
+once the server has read what came before (requests have no framing but
+their reads: two blocks read at once would be one request). Notifications
 of a track's end ("CODE_12" while nothing is asked) are skipped.
 
 Prints, after OPENS opens: the count answered, unanswered (no answer within
@@ -25,6 +26,24 @@ def rss_kb(pid: int) -> int:
     return 0
 
 
+def unread_bytes(server_port: int, client_port: int) -> int:
+    """What the server's end of the connection holds that the server has not read yet."""
+    local, remote = f":{server_port:04X}", f":{client_port:04X}"
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as rows:
+            for row in list(rows)[1:]:
+                fields = row.split()
+                if fields[1].endswith(local) and fields[2].endswith(remote):
+                    return int(fields[4].split(":")[1], 16)
+    return 0
+
+
+def wait_until_read(server_port: int, client_port: int) -> None:
+    deadline = time.monotonic() + 10
+    while unread_bytes(server_port, client_port) and time.monotonic() < deadline:
+        time.sleep(0.001)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -37,6 +56,7 @@ def main() -> int:
 
     sock = socket.create_connection(("127.0.0.1", args.port), timeout=10)
     sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    client_port = sock.getsockname()[1]
     times, unanswered, pending = [], 0, b""
     early_rss = 0
     for i in range(1, args.opens + 1):
@@ -64,9 +84,11 @@ def main() -> int:
             unanswered += 1
         for every, request in ((7, b"02"), (11, b"04"), (13, b"03")):
             if i % every == 0:
-                # No answer comes; a pause keeps the next request out of the same read.
+                # No answer comes: the next request waits until the server has
+                # read this one, or both would arrive as one block.
                 sock.sendall(request)
-                time.sleep(0.03)
+                time.sleep(0.002)
+                wait_until_read(args.port, client_port)
         if i == args.early:
             early_rss = rss_kb(args.pid)
     times.sort()
