@@ -49,7 +49,7 @@ def http(port, head, body=b""):  # status and body: the server closes the connec
 
 def main():
     work = tempfile.mkdtemp()
-    media, home = f"{work}/media", f"{work}/home"
+    media, home = f"{work}/Music", f"{work}/home"
     for n in range(ROWS):
         os.makedirs(f"{media}/Artist {n // 1000:03d}", exist_ok=n % 1000 != 0)
         open(f"{media}/Artist {n // 1000:03d}/Song {n:06d}.mp3", "wb").close()
@@ -127,13 +127,13 @@ def main():
               (base + "/", [390, 844]))
         cookie = driver.get_cookie("tallowcrest") or {}
         check("cookie", (cookie.get("value"), cookie.get("httpOnly"), cookie.get("sameSite")), (token, True, "Strict"))
-
         script, text = driver.execute_script, lambda id: driver.find_element(By.ID, id).text
-        shown = lambda: script("return [...document.querySelectorAll('.row')].sort((a, b) => a.dataset.index - b.dataset.index)"
-                               ".map(r => [Number(r.dataset.index), r.children[0].textContent, r.children[1].textContent])")
+        shown = lambda: script("return [...document.querySelectorAll('.row')].map(r => [Number(r.dataset.index), "
+                               "r.children[0].textContent, r.children[1].textContent]).sort((a, b) => a[0] - b[0])")
         row = lambda n: [n, title(n), os.path.dirname(rows[n]).decode()]
         client.sendall(b"01" + os.fsencode(f"{media}/Morning Tide.mp3"))
-        check("a track changed over TCP shows", lambda: (text("title"), shown()[:1]), ("Morning Tide", [row(0)]))
+        check("a track changed over TCP shows", lambda: [text("title"), text("total"), *shown()[:1]],
+              ["Morning Tide", "1:00", row(0)])
         if os.environ.get("PHONE_SCREENSHOT"):
             driver.save_screenshot(os.environ["PHONE_SCREENSHOT"])
         script(f"document.getElementById('list').scrollTop = {DEEP} * 56")
