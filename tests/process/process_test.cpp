@@ -73,7 +73,7 @@ std::string session(uint16_t port, const std::vector<Step>& steps, int cut = 0)
     for (const auto& [request, reply] : steps) {
         if (!client.send(request))
             return "cannot send " + request.substr(0, 2);
-        const std::string got = client.receiveUntil([&](const std::string& s) { return s.size() >= reply.size(); }, 30000);
+        const std::string got = client.receiveUntil([size = reply.size()](const std::string& s) { return s.size() >= size; }, 30000);
         if (got != reply && !(cut && &reply == &steps.back().second && got.starts_with(reply)))
             return request.substr(0, 100) + " got \"" + got.substr(0, 100) + "\"";
     }

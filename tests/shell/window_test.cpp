@@ -86,7 +86,7 @@ TEST_F(FrmMainTest, ControlsAsDesignedInTheirTabOrderAndStretchedWithTheWindowNe
     };
     for (const auto& [client, stripWidth, list] : sizes) {
         window.resize(client);
-        ASSERT_TRUE(SpinUntil([&] { return window.size() == client; }));
+        ASSERT_TRUE(SpinUntil([&, &wanted = client] { return window.size() == wanted; }));
         EXPECT_EQ(std::pair(control("Media")->geometry(), control("lstFiles")->geometry()),
                   std::pair(QRect(158, 0, stripWidth, 45), QRect(QPoint(0, 46), list)));
     }
