@@ -6,6 +6,7 @@
 #include "playback/media_player.h"
 #include "server/server_controller.h"
 
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QUrl>
 
@@ -37,8 +38,9 @@ int levelForBusVolume(double volume)
     return static_cast<int>(std::max<long>(IMediaPlayer::kSilent, std::lround(2000.0 * std::log10(volume))));
 }
 
-MprisPlayer::MprisPlayer(QObject* parent, ServerController& controller, const QDBusConnection& bus)
-    : QDBusAbstractAdaptor(parent), m_controller(controller), m_bus(bus), m_trackId(kNoTrack)
+MprisPlayer::MprisPlayer(QObject* parent, const QDBusContext& calls, ServerController& controller,
+                         const QDBusConnection& bus)
+    : QDBusAbstractAdaptor(parent), m_calls(calls), m_controller(controller), m_bus(bus), m_trackId(kNoTrack)
 {
     m_announced = changingProperties();
     IMediaPlayer& player = controller.player();
@@ -68,17 +70,20 @@ void MprisPlayer::updateTrack()
 {
     const std::string file = m_controller.player().FileName();
     ITrackList& list = m_controller.trackList();
-    if (file == m_trackFile && list.version() == m_trackListVersion)
+    const int row = list.SelectedIndex();
+    const bool rowIsFile = !file.empty() && row >= 0 && row < list.Count() && list.Row(row) == file;
+    // Another selection counts only once it is the file playing: a click on a
+    // row opens nothing, but the file opened by URI may be played again from
+    // its row.
+    if (file == m_trackFile && list.version() == m_trackListVersion && (row == m_trackRow || !rowIsFile))
         return;
     m_trackFile = file;
     m_trackListVersion = list.version();
-    const int row = list.SelectedIndex();
+    m_trackRow = row;
     if (file.empty())
         m_trackId = QDBusObjectPath(kNoTrack);
-    else if (row >= 0 && row < list.Count() && list.Row(row) == file)
-        m_trackId = QDBusObjectPath(kRowTrack.arg(row));
     else
-        m_trackId = QDBusObjectPath(kUnlistedTrack);
+        m_trackId = QDBusObjectPath(rowIsFile ? kRowTrack.arg(row) : kUnlistedTrack);
 }
 
 QVariantMap MprisPlayer::metadata()
@@ -90,7 +95,7 @@ QVariantMap MprisPlayer::metadata()
     std::error_code error;
     const std::string absolute = std::filesystem::absolute(m_trackFile, error).string();
     // Escaped byte by byte, so that a name that is no UTF-8 survives.
-    const QByteArray escaped = QUrl::toPercentEncoding(QByteArray::fromStdString(error ? m_trackFile : absolute), "/");
+    const QByteArray escaped = QByteArray::fromStdString(error ? m_trackFile : absolute).toPercentEncoding("/");
     data.insert(QStringLiteral("xesam:url"), QString::fromLatin1("file://" + escaped));
     data.insert(QStringLiteral("xesam:title"), QString::fromStdString(TrackTitle(m_trackFile)));
     if (const qint64 ms = m_controller.player().duration(); ms > 0)
@@ -100,12 +105,7 @@ QVariantMap MprisPlayer::metadata()
 
 double MprisPlayer::volume() const { return busVolumeForLevel(m_controller.player().Volume()); }
 
-void MprisPlayer::setVolume(double volume)
-{
-    m_controller.player().SetVolume(levelForBusVolume(volume));
-    // The player need not tell of a change it was asked for.
-    announceChanges();
-}
+void MprisPlayer::setVolume(double volume) { m_controller.player().SetVolume(levelForBusVolume(volume)); }
 
 qlonglong MprisPlayer::position() const { return m_controller.player().position() * 1000; }
 
@@ -130,14 +130,19 @@ void MprisPlayer::Play() { m_controller.player().Play(); }
 void MprisPlayer::Seek(qlonglong offsetUs)
 {
     IMediaPlayer& player = m_controller.player();
+    if (player.FileName().empty())
+        return;
+    // Beyond a century either way is as far as it goes, and no sum overflows.
+    constexpr qlonglong kFarUs = 100LL * 365 * 24 * 3600 * 1000 * 1000;
+    offsetUs = std::clamp(offsetUs, -kFarUs, kFarUs);
     const qint64 nowUs = player.position() * 1000;
     const qint64 lengthUs = player.duration() * 1000;
-    if (player.FileName().empty() || lengthUs <= 0)
-        return;
-    if (offsetUs > lengthUs - nowUs)
+    // Past the end is the next track. Until the length is known (just after
+    // an open or a play from the start), the player takes the place as it is.
+    if (lengthUs > 0 && offsetUs > lengthUs - nowUs)
         Next();
     else
-        player.seek(offsetUs < -nowUs ? 0 : (nowUs + offsetUs) / 1000);
+        player.seek(std::max<qint64>(0, nowUs + offsetUs) / 1000);
 }
 
 void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong positionUs)
@@ -146,7 +151,8 @@ void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong position
     // A request for a track that has gone since is stale.
     if (m_trackFile.empty() || trackId != m_trackId)
         return;
-    if (positionUs >= 0 && positionUs <= m_controller.player().duration() * 1000)
+    const qint64 lengthUs = m_controller.player().duration() * 1000;
+    if (positionUs >= 0 && (lengthUs <= 0 || positionUs <= lengthUs))
         m_controller.player().seek(positionUs / 1000);
 }
 
@@ -155,9 +161,9 @@ void MprisPlayer::OpenUri(const QString& uri)
     const QUrl url(uri, QUrl::StrictMode);
     const bool here = url.host().isEmpty() || url.host() == QStringLiteral("localhost");
     const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-    if (url.scheme() != QStringLiteral("file") || !here || path.contains('\0')
+    if (url.scheme() != QStringLiteral("file") || !here || !path.startsWith('/') || path.contains('\0')
         || !m_controller.playFile(path.toStdString()))
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot play %1").arg(uri));
+        m_calls.sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot play %1").arg(uri));
 }
 
 QVariantMap MprisPlayer::changingProperties()

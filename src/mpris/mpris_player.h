@@ -2,12 +2,13 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QVariantMap>
 
 #include <cstdint>
 #include <string>
+
+class QDBusContext;
 
 namespace tallowcrest {
 
@@ -21,7 +22,7 @@ int levelForBusVolume(double volume);
 
 // org.mpris.MediaPlayer2.Player: the player strip, the list's order and the
 // "Randomize" switch, through the controller.
-class MprisPlayer : public QDBusAbstractAdaptor, protected QDBusContext {
+class MprisPlayer : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
@@ -42,7 +43,9 @@ class MprisPlayer : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_PROPERTY(bool CanControl READ can)
 
 public:
-    MprisPlayer(QObject* parent, ServerController& controller, const QDBusConnection& bus);
+    // calls: the context of the call being answered, which Qt keeps on the
+    // object an adaptor adapts rather than on the adaptor.
+    MprisPlayer(QObject* parent, const QDBusContext& calls, ServerController& controller, const QDBusConnection& bus);
 
     QString playbackStatus() const;
     QString loopStatus() const { return QStringLiteral("Playlist"); }
@@ -77,11 +80,13 @@ private:
     // that row is the file, else none of the rows.
     void updateTrack();
 
+    const QDBusContext& m_calls;
     ServerController& m_controller;
     QDBusConnection m_bus;
     QVariantMap m_announced;
     std::string m_trackFile;
     std::uint64_t m_trackListVersion = 0;
+    int m_trackRow = -1;
     QDBusObjectPath m_trackId;
 };
 

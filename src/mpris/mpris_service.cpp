@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <cstdio>
@@ -19,10 +20,25 @@ void MprisRoot::Raise() { m_hands.raise(); }
 // Later, so that the caller has its answer before the program ends.
 void MprisRoot::Quit() { QMetaObject::invokeMethod(this, [this] { m_hands.quit(); }, Qt::QueuedConnection); }
 
+namespace {
+
+// With no address given, libdbus looks for the user's bus in the runtime
+// folder and, failing that, starts a bus of its own for the X display: one
+// that nothing else on the desktop listens on, left running after us.
+bool sessionBusNamed()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+}  // namespace
+
 MprisService::MprisService(ServerController& controller, WindowHands hands)
 {
     new MprisRoot(this, std::move(hands));
-    new MprisPlayer(this, controller, QDBusConnection::sessionBus());
+    new MprisPlayer(this, *this, controller, QDBusConnection::sessionBus());
 }
 
 MprisService::~MprisService()
@@ -35,12 +51,15 @@ MprisService::~MprisService()
 
 std::unique_ptr<MprisService> MprisService::start(ServerController& controller, WindowHands hands)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const auto unavailable = [&bus](const char* what) {
+    const auto say = [](const char* what, const QString& why) {
         std::fprintf(stderr, "tallowcrest-server: %s (%s); media keys and playerctl will not reach the server\n", what,
-                     qPrintable(bus.lastError().message().simplified()));
+                     qPrintable(why.simplified()));
         return nullptr;
     };
+    if (!sessionBusNamed())
+        return say("no session bus", QStringLiteral("DBUS_SESSION_BUS_ADDRESS is not set"));
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto unavailable = [&](const char* what) { return say(what, bus.lastError().message()); };
     if (!bus.isConnected())
         return unavailable("no session bus");
     std::unique_ptr<MprisService> service(new MprisService(controller, std::move(hands)));

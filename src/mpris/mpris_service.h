@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusContext>
 #include <QObject>
 
 #include <memory>
@@ -12,8 +13,9 @@ class ServerController;
 
 // The server on the session bus as a desktop media player, so that the media
 // keys, the sound menu and playerctl reach it. It is one more hand at the
-// machine: it acts through the controller by the window's own rules.
-class MprisService : public QObject {
+// machine: it acts through the controller by the window's own rules. Qt
+// hands the context of a call to an adaptor on to the object it adapts, this.
+class MprisService : public QObject, public QDBusContext {
     Q_OBJECT
 
 public:
