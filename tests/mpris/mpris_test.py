@@ -1,183 +1,140 @@
 #!/usr/bin/env python3
-"""playerctl drives and reads the real server on a private session bus.
-
-usage: mpris_test.py BUILD_DIR SOURCE_DIR
-Runs itself again under dbus-run-session, so the bus is the test's own. A raw
-TCP client stays connected for most of it and hears what a client hears.
-"""
-import os, random, select, shutil, socket, subprocess, sys, tempfile, time, urllib.parse
+"""usage: mpris_test.py BUILD_DIR SOURCE_DIR. playerctl drives and reads the real server (offscreen, fresh home) on a
+private session bus: the test runs itself again under dbus-run-session. A raw TCP client stays connected for most of
+it and hears what a client hears; gdbus monitor records what the server announces on the bus."""
+import atexit, os, re, shutil, socket, subprocess, sys, tempfile, time, urllib.parse
 
 if "MPRIS_TEST_BUS" not in os.environ:
     os.environ["MPRIS_TEST_BUS"] = "1"
     os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+BUILD, MPRIS, PATH = sys.argv[1], "org.mpris.MediaPlayer2", "/org/mpris/MediaPlayer2"
+NAME, TRACK, faults = MPRIS + ".tallowcrest", "/org/tallowcrest/track/", []
 
-BUILD = sys.argv[1]
-NAME, PATH = "org.mpris.MediaPlayer2.tallowcrest", "/org/mpris/MediaPlayer2"
-faults = []
-
-
-def check(what, got, want):
+def check(what, got, want, seconds=20):
+    """got: the value, or a function asked again until it gives want or the time is up."""
+    probe, deadline = got, time.monotonic() + seconds
+    while callable(probe) and (got := probe()) != want and time.monotonic() < deadline:
+        time.sleep(0.05)
     if got != want:
         faults.append(f"{what}: got {got!r}, want {want!r}")
 
-
-def until(probe, want, seconds=20):
-    """What probe() answers once it is want, or at the end of the wait."""
-    deadline = time.monotonic() + seconds
-    while (got := probe()) != want and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return got
-
-
-def run(*command):
-    return subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=30)
-
-
-def ctl(*args):
-    return run("playerctl", "-p", "tallowcrest", *args).stdout.strip()
-
-
-def free_port():
-    while True:
-        with socket.socket() as probe:
-            port = random.randrange(10000, 32000)
-            if probe.connect_ex(("127.0.0.1", port)) != 0:
-                return port
-
+run = lambda *command: subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=30)
+ctl = lambda *args: run("playerctl", "-p", "tallowcrest", *args).stdout.strip().strip("'")
+# Not through playerctl, which rewrites a URI before it sends it.
+call = lambda method, *args: run("gdbus", "call", "-e", "-d", NAME, "-o", PATH, "-m", method, *args)
 
 def listening(port):
     lines = open("/proc/net/tcp").readlines() + open("/proc/net/tcp6").readlines()
     return any(f[3] == "0A" and f[1].endswith(f":{port:04X}") for f in (line.split() for line in lines))
 
+def hear(expected):  # what came before expected, once it came (the socket's timeout ends the test)
+    global heard
+    while expected not in heard:
+        heard += client.recv(65536) or sys.exit(f"the server closed the connection before {expected}")
+    before, _, heard = heard.partition(expected)
+    return before
 
 def start_server(work, media, bus):
-    """The real server in a fresh home with its own settings; bus None: no session bus."""
+    """The real server in a fresh home; bus None: no session bus. Returns it, its port and what it says of itself."""
     home = tempfile.mkdtemp(dir=work)
-    port = free_port()
+    with socket.create_server(("127.0.0.1", 0)) as a, socket.create_server(("127.0.0.1", 0)) as b:
+        port, web = a.getsockname()[1], b.getsockname()[1]
     os.makedirs(f"{home}/config/TallowcrestServer")
     with open(f"{home}/config/TallowcrestServer/TallowcrestServer.conf", "w") as settings:
-        settings.write(f'[Settings]\nDir="{media}"\nPort={port}\nWebPort={free_port()}\n')
+        settings.write(f'[Settings]\nDir="{media}"\nPort={port}\nWebPort={web}\n')
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS")}
     env.update(HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_RUNTIME_DIR=home, QT_QPA_PLATFORM="offscreen",
                **({"DBUS_SESSION_BUS_ADDRESS": bus} if bus else {}))
     server = subprocess.Popen([f"{BUILD}/tallowcrest-server"], env=env, stdout=subprocess.DEVNULL,
                               stderr=open(f"{home}/stderr", "w"))
-    check("server listens", until(lambda: listening(port) or server.poll() is not None, True, 60) and listening(port), True)
-    return server, port, lambda: [line for line in open(f"{home}/stderr") if "session bus" in line]
+    servers.append(server)
+    check(f"server on bus {bus} listens", lambda: listening(port), True, 60)
+    return server, port, lambda: [line for line in open(f"{home}/stderr") if line.startswith("tallowcrest-server:")]
 
+work = tempfile.mkdtemp()
+media, bus = tempfile.mkdtemp(dir=work), os.environ["DBUS_SESSION_BUS_ADDRESS"]
+run("sox", "-n", "-r", "44100", "-c", "2", f"{work}/tone.mp3", "synth", "60", "sine", "440")
+for name in (b"alpha.mp3", b"bravo.mp3", b"caf\xe9.mp3"):
+    shutil.copy(f"{work}/tone.mp3", os.fsencode(media) + b"/" + name)
+servers, watchers, heard = [], [], b""
+server, port, _ = start_server(work, media, bus)
+atexit.register(lambda: ([each.kill() for each in servers + watchers], shutil.rmtree(work, ignore_errors=True)))
+check("on the bus", lambda: "tallowcrest" in run("playerctl", "-l").stdout.split(), True)
+for command in (["gdbus", "monitor", "--session", "--dest", NAME], ["playerctl", "-p", "tallowcrest", "-F", "status"]):
+    watchers.append(subprocess.Popen(["stdbuf", "-oL", *command], stdout=open(f"{work}/{command[0]}", "w")))
+check("watching", lambda: "owned by" in open(f"{work}/gdbus").read() and open(f"{work}/playerctl").read(), "Stopped\n")
+props = run("gdbus", "introspect", "--session", "--dest", NAME, "--object-path", PATH, "--only-properties").stdout
+for line in ([f"b Can{name} = true" for name in "Quit Raise GoNext GoPrevious Play Pause Seek Control".split()]
+             + [f"d {name}Rate = 1.0" for name in ("", "Minimum", "Maximum")] + ["b HasTrackList = false",
+             "s LoopStatus = 'Playlist'", "s Identity = 'Tallowcrest Server'", "s DesktopEntry = 'tallowcrest-server'",
+             "as SupportedUriSchemes = ['file']", "as SupportedMimeTypes = ['audio/mpeg']"]):
+    check(line, f"readonly {line};" in props, True)
+client = socket.create_connection(("127.0.0.1", port), timeout=20)
+client.sendall(b"00")
+rows = hear(b"\r\nEND")[len(b"START"):].split(b"\r\n")
+title = lambda row: os.path.basename(rows[row])[:-4].decode(errors="replace")
+url = lambda row: "file://" + urllib.parse.quote(rows[row], safe="/")
+odd = next(row for row in range(3) if b"\xe9" in rows[row])  # the name that is no UTF-8
+# Actions in the tables: playerctl's arguments, a method called with gdbus, or what the client sends.
+act = lambda a: client.sendall(a) if isinstance(a, bytes) else call(*a) if isinstance(a, tuple) else ctl(*a.split())
+# A file opened by its URI is none of the rows; next and previous go round the list from no selection.
+for action, row, track in ((f"open {url(odd)}", odd, "unlisted"), ("next", 0, 0), ("next", 1, 1), ("next", 2, 2),
+                           ("next", 0, 0), ("previous", 2, 2), ("previous", 1, 1)):
+    act(action)
+    hear(b"CODE_11" + os.path.basename(rows[row])[:-4])
+    for key, want in (("title", title(row)), ("xesam:url", url(row)), ("mpris:trackid", f"{TRACK}{track}")):
+        check(f"{action} {key}", lambda: ctl("metadata", key), want)
+for uri in ("http://localhost/a.mp3", "file:///nowhere.mp3", "file://elsewhere" + url(0)[7:], "file:alpha.mp3",
+            url(0) + "%00"):
+    check(f"OpenUri {uri} refused", "InvalidArgs" in call(MPRIS + ".Player.OpenUri", uri).stderr, True)
+check("refusals change nothing", ctl("metadata", "xesam:url"), url(1))
+check("length", lambda: abs(int(ctl("metadata", "mpris:length") or 0) - 60e6) < 1e5, True)
+statuses = (("play-pause", "Paused"), ("play-pause", "Playing"), ("pause", "Paused"), ("play", "Playing"),
+            ("stop", "Stopped"), ("play-pause", "Playing"))
+for action, want in statuses:
+    act(action)
+    check(f"{action} status", lambda: ctl("status"), want)
+# SetPosition, Seek both ways, and SetPosition for a track that is not playing (ignored).
+for action, seconds in (("position 30", 30), ("position 10+", 40), ("position 100-", 0),
+                        ((MPRIS + ".Player.SetPosition", TRACK + "0", "20000000"), 0)):
+    act(action)
+    check(f"{action} position", lambda: abs(float(ctl("position") or "nan") - seconds) < 2, True)
+# Each action and the player's level after it: the client's "louder" moves on from the level MPRIS set.
+volumes = (("volume 0.5", -602), (b"05", -502), (("org.freedesktop.DBus.Properties.Set", MPRIS + ".Player", "Volume",
+                                                   "<-0.3>"), -10000), (b"05", -9900), ("volume 2", 0))
+gains = [f"{10 ** (level / 2000) if level > -10000 else 0:.6f}" for _, level in volumes]
+for (action, level), gain in zip(volumes, gains):
+    act(action)
+    check(f"volume after level {level}", lambda: ctl("volume"), gain)
+for action, notice, want in (("shuffle On", b"CODE_13True", "On"), ("shuffle Off", b"CODE_13False", "Off"),
+                             (b"07True", None, "On"), (b"07False", None, "Off")):
+    act(action)
+    notice and hear(notice)
+    check(f"shuffle {want}", lambda: ctl("shuffle"), want)
+# With no client the end of a track plays the next row, and the metadata follows.
+client.close()
+check("listens again", lambda: listening(port), True)
+ctl("position", "58")
+check("after the end", lambda: (ctl("metadata", "mpris:trackid"), ctl("metadata", "title")), (f"{TRACK}2", title(2)))
+time.sleep(0.5)
+follow, signals = open(f"{work}/playerctl").read().split(), open(f"{work}/gdbus").read()
+tracks = re.findall(r"'mpris:trackid': <objectpath '/org/tallowcrest/track/(\w+)'>", signals)
+distinct = lambda seen: [s for i, s in enumerate(seen) if i == 0 or seen[i - 1] != s]
+# What playerctl --follow saw as it happened, and every other change announced, each jump too.
+for what, got, want in (
+        ("follow", distinct(follow), ["Stopped", "Playing"] + [want for _, want in statuses]),
+        ("tracks", distinct(tracks), ["unlisted", "0", "1", "2", "0", "2", "1", "2"]),
+        ("volumes", [f"{float(v):.6f}" for v in re.findall(r"'Volume': <([\d.e-]+)>", signals)], gains),
+        ("shuffles", re.findall(r"'Shuffle': <(\w+)>", signals), ["true", "false"] * 2),
+        ("jumps in 10 s", [int(us) // 10**7 for us in re.findall(r"Seeked \(int64 (\d+)", signals)], [3, 4, 0, 5])):
+    check(f"announced {what}", got, want)
+# A second server on the bus takes a name of its own; without a bus a server still serves, and says so once.
+for address, lines in ((bus, 0), (None, 1), ("unix:path=/nonexistent", 1)):
+    other, _, other_said = start_server(work, media, address)
+    instance = f"tallowcrest.instance{other.pid}"
+    check(f"{address} named", lambda: instance in run("playerctl", "-l").stdout.split(), address == bus, 5)
+    check(f"{address} says", lambda: len(other_said()), lines, 5)
+call(MPRIS + ".Quit")
+check("Quit ends the server", lambda: server.poll() is not None, True)
+sys.exit("\n".join(faults) or print("playerctl drives and reads the server"))
 
-class Client:
-    def __init__(self, port):
-        self.sock, self.heard = socket.create_connection(("127.0.0.1", port), timeout=0.2), b""
-
-    def hear(self, expected):
-        """What came before expected, once it has come; None if it did not."""
-        deadline = time.monotonic() + 20
-        while expected not in self.heard and time.monotonic() < deadline:
-            try:
-                self.heard += self.sock.recv(65536)
-            except socket.timeout:
-                pass
-        before, found, self.heard = self.heard.partition(expected)
-        return before if found else None
-
-
-def main():
-    work = tempfile.mkdtemp()
-    media = f"{work}/media"
-    os.mkdir(media)
-    run("sox", "-n", "-r", "44100", "-c", "2", "-b", "16", f"{work}/tone.wav", "synth", "60", "sine", "440")
-    run("lame", "--quiet", "-b", "128", f"{work}/tone.wav", f"{work}/tone.mp3")
-    for name in (b"alpha.mp3", b"bravo.mp3", b"caf\xe9.mp3"):
-        shutil.copy(f"{work}/tone.mp3", os.fsencode(media) + b"/" + name)
-    bus = os.environ["DBUS_SESSION_BUS_ADDRESS"]
-    server, port, said = start_server(work, media, bus)
-    servers = [server]
-    try:
-        check("on the bus", until(lambda: "tallowcrest" in run("playerctl", "-l").stdout.split(), True), True)
-        props = run("gdbus", "introspect", "--session", "--dest", NAME, "--object-path", PATH, "--only-properties").stdout
-        for line in ("s Identity = 'Tallowcrest Server'", "s DesktopEntry = 'tallowcrest-server'", "b CanQuit = true",
-                     "b CanRaise = true", "b HasTrackList = false", "as SupportedUriSchemes = ['file']",
-                     "as SupportedMimeTypes = ['audio/mpeg']", "s LoopStatus = 'Playlist'", "d Rate = 1.0",
-                     "d MinimumRate = 1.0", "d MaximumRate = 1.0", "b CanGoNext = true", "b CanGoPrevious = true",
-                     "b CanPlay = true", "b CanPause = true", "b CanSeek = true", "b CanControl = true"):
-            check(line, f"readonly {line};" in props, True)
-        client = Client(port)
-        client.sock.sendall(b"00")
-        rows = client.hear(b"\r\nEND")[len(b"START"):].split(b"\r\n")
-        title = lambda row: os.path.basename(rows[row])[:-4]
-        url = lambda row: "file://" + urllib.parse.quote(rows[row], safe="/")
-        follow = subprocess.Popen(["playerctl", "-p", "tallowcrest", "--follow", "status"], stdout=subprocess.PIPE, text=True)
-        select.select([follow.stdout], [], [], 20)
-        check("follow starts with", follow.stdout.readline().strip(), "Stopped")
-        # Opening a file by its URI, then next and previous round the list from no selection.
-        for command, row, track in ((("open", url(2)), 2, "unlisted"), (("next",), 0, 0), (("next",), 1, 1),
-                                    (("next",), 2, 2), (("next",), 0, 0), (("previous",), 2, 2), (("previous",), 1, 1)):
-            ctl(*command)
-            check(f"{command} client hears", client.hear(b"CODE_11" + title(row)) is not None, True)
-            for key, want in (("title", title(row).decode(errors="replace")), ("xesam:url", url(row)),
-                              ("mpris:trackid", f"/org/tallowcrest/track/{track}")):
-                check(f"{command} {key}", until(lambda: ctl("metadata", key), want), want)
-        for uri in ("http://localhost/a.mp3", "file:///nowhere.mp3", "file://elsewhere" + url(0)[7:], url(0) + "%00"):
-            check(f"open {uri} refused", run("playerctl", "-p", "tallowcrest", "open", uri).returncode != 0, True)
-        check("refusals change nothing", ctl("metadata", "title"), title(1).decode(errors="replace"))
-        length = until(lambda: ctl("metadata", "mpris:length") != "", True) and int(ctl("metadata", "mpris:length"))
-        check("length near 60 s", abs(length - 60e6) < 1e6, True)
-
-        statuses = (("play-pause", "Paused"), ("play-pause", "Playing"), ("pause", "Paused"), ("play", "Playing"),
-                    ("stop", "Stopped"), ("play-pause", "Playing"))
-        for command, want in statuses:
-            ctl(command)
-            check(f"{command} status", until(lambda: ctl("status"), want), want)
-        time.sleep(1)
-        follow.terminate()
-        seen = [line for line in follow.communicate()[0].split() if line]
-        seen = [s for i, s in enumerate(seen) if i == 0 or seen[i - 1] != s]
-        check("follow saw", seen, ["Playing"] + [want for _, want in statuses])
-
-        # Each row: what is done, what the client then hears, the player's level after it.
-        volumes = ((lambda: ctl("volume", "0.5"), None, -602), (lambda: client.sock.sendall(b"05"), None, -502),
-                   (lambda: run("gdbus", "call", "--session", "--dest", NAME, "--object-path", PATH, "--method",
-                                 "org.freedesktop.DBus.Properties.Set", "org.mpris.MediaPlayer2.Player", "Volume",
-                                 "<-0.3>"), None, -10000),
-                   (lambda: client.sock.sendall(b"05"), None, -9900), (lambda: ctl("volume", "2"), None, 0))
-        for number, (action, _, level) in enumerate(volumes):
-            action()
-            want = f"{10 ** (level / 2000) if level > -10000 else 0:.6f}"
-            check(f"volume step {number}", until(lambda: ctl("volume"), want), want)
-        shuffles = ((lambda: ctl("shuffle", "On"), b"CODE_13True", "On"), (lambda: ctl("shuffle", "Off"), b"CODE_13False", "Off"),
-                    (lambda: client.sock.sendall(b"07True"), None, "On"), (lambda: client.sock.sendall(b"07False"), None, "Off"))
-        for number, (action, heard, want) in enumerate(shuffles):
-            action()
-            check(f"shuffle step {number} heard", heard is None or client.hear(heard) is not None, True)
-            check(f"shuffle step {number}", until(lambda: ctl("shuffle"), want), want)
-
-        # With no client the end of a track plays the next row, and the metadata follows.
-        client.sock.close()
-        until(lambda: listening(port), True)
-        ctl("position", "58")
-        check("after the end", until(lambda: ctl("metadata", "mpris:trackid"), "/org/tallowcrest/track/2"),
-              "/org/tallowcrest/track/2")
-        check("title after the end", ctl("metadata", "title"), title(2).decode(errors="replace"))
-
-        # A second server on the bus takes a name of its own; without a bus a server still serves, and says so once.
-        for address, lines in ((bus, 0), (None, 1), ("unix:path=/nonexistent", 1)):
-            other, _, other_said = start_server(work, media, address)
-            servers.append(other)
-            instance = f"tallowcrest.instance{other.pid}"
-            check(f"{address} named", until(lambda: instance in run("playerctl", "-l").stdout.split(), bool(address == bus)),
-                  bool(address == bus))
-            check(f"{address} says", len(until(lambda: len(other_said()) == lines and other_said(), other_said(), 5)), lines)
-        check("with a bus it says nothing", said(), [])
-        run("gdbus", "call", "--session", "--dest", NAME, "--object-path", PATH, "--method", "org.mpris.MediaPlayer2.Quit")
-        check("Quit ends the server", until(lambda: server.poll() is not None, True), True)
-    finally:
-        for each in servers:
-            each.kill()
-        shutil.rmtree(work, ignore_errors=True)
-    print("\n".join(faults) or "playerctl drives and reads the server")
-    return 1 if faults else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
