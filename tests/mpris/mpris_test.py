@@ -8,7 +8,7 @@ if "MPRIS_TEST_BUS" not in os.environ:
     os.environ["MPRIS_TEST_BUS"] = "1"
     os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
 BUILD, MPRIS, PATH = sys.argv[1], "org.mpris.MediaPlayer2", "/org/mpris/MediaPlayer2"
-NAME, TRACK, faults = MPRIS + ".tallowcrest", "/org/tallowcrest/track/", []
+NAME, TRACK, PROPS, faults = MPRIS + ".tallowcrest", "/org/tallowcrest/track/", "org.freedesktop.DBus.Properties", []
 
 def check(what, got, want, seconds=20):
     """got: the value, or a function asked again until it gives want or the time is up."""
@@ -63,14 +63,14 @@ check("on the bus", lambda: "tallowcrest" in run("playerctl", "-l").stdout.split
 for command in (["gdbus", "monitor", "--session", "--dest", NAME], ["playerctl", "-p", "tallowcrest", "-F", "status"]):
     watchers.append(subprocess.Popen(["stdbuf", "-oL", *command], stdout=open(f"{work}/{command[0]}", "w")))
 check("watching", lambda: "owned by" in open(f"{work}/gdbus").read() and open(f"{work}/playerctl").read(), "Stopped\n")
-props = run("gdbus", "introspect", "--session", "--dest", NAME, "--object-path", PATH, "--only-properties").stdout
-for line in ([f"b Can{name} = true" for name in "Quit Raise GoNext GoPrevious Play Pause Seek Control".split()]
-             + [f"d {name}Rate = 1.0" for name in ("", "Minimum", "Maximum")] + ["b HasTrackList = false",
-             "s LoopStatus = 'Playlist'", "s Identity = 'Tallowcrest Server'", "s DesktopEntry = 'tallowcrest-server'",
-             "as SupportedUriSchemes = ['file']", "as SupportedMimeTypes = ['audio/mpeg']"]):
-    check(line, f"readonly {line};" in props, True)
-client = socket.create_connection(("127.0.0.1", port), timeout=20)
-client.sendall(b"00")
+props = call(PROPS + ".GetAll", MPRIS).stdout + call(PROPS + ".GetAll", MPRIS + ".Player").stdout
+for pair in ([f"'Can{name}': <true>" for name in "Quit Raise GoNext GoPrevious Play Pause Seek Control".split()]
+             + [f"'{name}Rate': <1.0>" for name in ("", "Minimum", "Maximum")] + ["'LoopStatus': <'Playlist'>",
+             "'Identity': <'Tallowcrest Server'>", "'DesktopEntry': <'tallowcrest-server'>", "'HasTrackList': <false>",
+             "'SupportedUriSchemes': <['file']>", "'SupportedMimeTypes': <['audio/mpeg']>"]):
+    check(pair, pair in props, True)
+check("LoopStatus is read-only", call(PROPS + ".Set", MPRIS + ".Player", "LoopStatus", "<'None'>").returncode, 1)
+(client := socket.create_connection(("127.0.0.1", port), timeout=20)).sendall(b"00")
 rows = hear(b"\r\nEND")[len(b"START"):].split(b"\r\n")
 title = lambda row: os.path.basename(rows[row])[:-4].decode(errors="replace")
 url = lambda row: "file://" + urllib.parse.quote(rows[row], safe="/")
@@ -100,8 +100,8 @@ for action, seconds in (("position 30", 30), ("position 10+", 40), ("position 10
     act(action)
     check(f"{action} position", lambda: abs(float(ctl("position") or "nan") - seconds) < 2, True)
 # Each action and the player's level after it: the client's "louder" moves on from the level MPRIS set.
-volumes = (("volume 0.5", -602), (b"05", -502), (("org.freedesktop.DBus.Properties.Set", MPRIS + ".Player", "Volume",
-                                                   "<-0.3>"), -10000), (b"05", -9900), ("volume 2", 0))
+volumes = (("volume 0.5", -602), (b"05", -502), ((PROPS + ".Set", MPRIS + ".Player", "Volume", "<-0.3>"), -10000),
+           (b"05", -9900), ("volume 2", 0))
 gains = [f"{10 ** (level / 2000) if level > -10000 else 0:.6f}" for _, level in volumes]
 for (action, level), gain in zip(volumes, gains):
     act(action)
