@@ -3,7 +3,7 @@
 # widget (offscreen) and end-to-end (Xvfb) tests. Then builds everything again
 # with clang under AddressSanitizer and UndefinedBehaviorSanitizer in
 # ./build-sanitize, runs the same suite there once more, and fuzzes the
-# request decoding for a minute (the test fuzz.requests).
+# server's request handling for a minute (the test fuzz.requests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
