@@ -6,51 +6,43 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
-#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
-#include <vector>
 
 namespace tallowcrest {
 namespace {
 
 using State = IMediaPlayer::PlaybackState;
 
-// Wake-ups of all of this process's threads while the main thread waits ms
-// in its event loop; waking it at the end is one.
+// Wake-ups of all of this process's threads, not preemptions by other programs,
+// while the main thread waits ms in its event loop; waking it at the end is one.
 long wakeUps(int ms)
 {
-    const auto count = [] {
-        rusage usage {};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_nvcsw;  // not preemptions, which other programs cause
-    };
-    const long before = count();
+    rusage before {}, after {};
+    ::getrusage(RUSAGE_SELF, &before);
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-    return count() - before;
+    ::getrusage(RUSAGE_SELF, &after);
+    return after.ru_nvcsw - before.ru_nvcsw;
 }
 
-// A player and what it reported.
+// A player and what it reported; the end is timed from the last mark().
 struct Watched {
     explicit Watched(int stuckAfterMs = 1200)
         : player(GstPlayerOptions{stuckAfterMs, [slow = slowNextMs] {
                                       if (const int ms = slow->exchange(0))
-                                          std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                                          QThread::msleep(ms);
                                   }})
     {
         QObject::connect(&player, &GstPlayer::endOfStream, [this] { ++ends, endAfterMs = sinceMark.elapsed(); });
@@ -60,7 +52,6 @@ struct Watched {
 
     // The pipeline thread's next state change takes ms longer (or hangs).
     void slowNext(int ms) { slowNextMs->store(ms); }
-    // The end is timed from here: the last Open or Play.
     void mark() { sinceMark.start(); }
     bool playedPast(qint64 ms) { return SpinUntil([&] { return player.position() >= ms; }); }
     // Waits for the outcomes, then a while longer, idle, for an extra one to show.
@@ -93,70 +84,44 @@ protected:
 TEST_F(GstPlayerTest, EndsComeOncePerPlayThroughAndFailuresInsteadOfEnds)
 {
     const std::string a = mp3("a.mp3"), b = mp3("b.mp3"), longer = mp3("long.mp3", 2.0);
-    const std::string odd = mp3("caf\xe9 #1 50%.mp3"), vanishing = mp3("vanishing.mp3"), garbage = base + "/x.mp3";
+    const std::string odd = mp3("caf\xe9 #1 50%.mp3"), garbage = base + "/x.mp3";
     std::ofstream(garbage) << std::string(65536, 'x');
-    struct Row {
-        const char* name;
-        std::function<void(Watched&)> act;
-        int ends, failures;
-        qint64 minEndMs;  // after the mark
-    };
+    struct Row { const char* name; std::function<void(Watched&)> act; int ends, failures; };
     const Row rows[] = {
-        {"plays through, by a name that is not UTF-8", [&](Watched& w) { w.mark(), w.player.Open(odd); }, 1, 0, 900},
-        // The main thread sleeps through the end, which is then still on its
-        // way when the stop comes.
-        {"stop, then play from the start", [&](Watched& w) {
+        {"plays through, by a name that is not UTF-8", [&](Watched& w) { w.mark(), w.player.Open(odd); }, 1, 0},
+        // Played on after a pause, then stopped while the main thread sleeps
+        // through the end, which is then still on its way.
+        {"pause, play on, stop as it ends, play again", [&](Watched& w) {
              w.player.Open(a);
-             ASSERT_TRUE(w.playedPast(500));
-             std::this_thread::sleep_for(std::chrono::milliseconds(800));
-             w.player.Stop();
-             SpinFor(300);
-             EXPECT_EQ(w.player.position(), 0);
-             w.mark(), w.player.Play();
-         }, 1, 0, 900},
-        {"another file opened, the first ending during the switch", [&](Watched& w) {
-             w.player.Open(a);
-             ASSERT_TRUE(w.playedPast(600));
-             w.slowNext(700);
-             w.mark(), w.player.Open(b);
-         }, 1, 0, 900},
-        {"pause, then play on", [&](Watched& w) {
-             w.player.Open(a);
-             ASSERT_TRUE(w.playedPast(500));
+             ASSERT_TRUE(w.playedPast(400));
              w.player.Pause();
              SpinFor(300);
              EXPECT_LE(wakeUps(900), 2);  // a paused player sleeps
              EXPECT_EQ(w.player.playbackState(), State::Paused);
              const qint64 held = w.player.position();
              w.positions.clear();
-             w.mark(), w.player.Play();
+             w.player.Play();
              ASSERT_TRUE(SpinUntil([&] { return !w.positions.empty(); }));
              EXPECT_GE(w.positions.front(), held);
-         }, 1, 0, 0},
+             QThread::msleep(800);
+             w.player.Stop();
+             SpinFor(300);
+             EXPECT_EQ(w.player.position(), 0);
+             w.mark(), w.player.Play();
+         }, 1, 0},
+        {"another file opened, the first ending during the switch", [&](Watched& w) {
+             w.player.Open(a);
+             ASSERT_TRUE(w.playedPast(600));
+             w.slowNext(700);
+             w.mark(), w.player.Open(b);
+         }, 1, 0},
         {"three opens at once", [&](Watched& w) {
              w.mark();
              for (const std::string* path : {&longer, &b, &a})
                  w.player.Open(*path);
              EXPECT_EQ(w.player.FileName(), a);
-         }, 1, 0, 900},
-        {"seek", [&](Watched& w) {
-             qint64 landed = -1;
-             QObject::connect(&w.player, &GstPlayer::seeked, [&](qint64 ms) { landed = ms; });
-             w.player.Open(a);
-             ASSERT_TRUE(SpinUntil([&] { return w.player.duration() > 0; }));
-             w.player.seek(600);
-             ASSERT_TRUE(SpinUntil([&] { return landed >= 0; }));
-             EXPECT_NEAR(landed, 600, 60);
-             EXPECT_EQ(w.player.position(), landed);
-             w.mark();
-         }, 1, 0, 0},
-        {"undecodable", [&](Watched& w) { w.player.Open(garbage); }, 0, 1, 0},
-        {"vanished before playing again", [&](Watched& w) {
-             w.player.Open(vanishing);
-             w.player.Stop();
-             std::filesystem::remove(vanishing);
-             w.player.Play();
-         }, 0, 1, 0},
+         }, 1, 0},
+        {"undecodable", [&](Watched& w) { w.player.Open(garbage); }, 0, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -168,11 +133,10 @@ TEST_F(GstPlayerTest, EndsComeOncePerPlayThroughAndFailuresInsteadOfEnds)
         EXPECT_LE(w.idleWakeUps, 2);
         if (row.ends == 0)
             continue;
-        EXPECT_GE(w.endAfterMs, row.minEndMs);
+        EXPECT_GE(w.endAfterMs, 900);  // a whole play from the mark
         EXPECT_LT(w.endAfterMs, 6000);
         EXPECT_EQ(w.player.playbackState(), State::Stopped);
         EXPECT_NEAR(w.player.duration(), 1000, 100);  // not that of a file replaced at once
-        EXPECT_GE(*std::max_element(w.positions.begin(), w.positions.end()), 500);
     }
 }
 
@@ -181,18 +145,15 @@ TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)
     ASSERT_EQ(::mkfifo((base + "/pipe.mp3").c_str(), 0600), 0);
     ASSERT_EQ(::mkdir((base + "/folder.mp3").c_str(), 0700), 0);
     GstPlayer player;
-    const auto openError = [&](const std::string& path) -> std::string {
-        try {
-            player.Open(path);
-        } catch (const std::runtime_error& error) {
-            return error.what();
-        }
-        return "no error";
-    };
     for (const std::string& path : {base + "/missing.mp3", base + "/folder.mp3", base + "/pipe.mp3", std::string(),
                                     mp3("a.mp3") + std::string("\0x", 2)}) {
-        const std::string expected = "cannot open \"" + path + "\": ";  // what() ends at a NUL byte
-        EXPECT_EQ(openError(path).rfind(expected.c_str(), 0), 0u) << openError(path);
+        std::string error = "no error";
+        try {
+            player.Open(path);
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        EXPECT_TRUE(error.starts_with(("cannot open \"" + path + "\": ").c_str())) << error;  // what() ends at a NUL
         EXPECT_EQ(player.FileName(), "");
     }
     player.Stop(), player.Play(), player.seek(100), player.Pause();
@@ -210,9 +171,8 @@ TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)
         EXPECT_NEAR(GstPlayer::gainForLevel(level), gain, 1e-9) << level;
 }
 
-// The pipeline thread hangs for 20 s: at the first state change, at the one
-// after the end, and on the way out. The player gives up on it after a
-// second each time, and its own thread never waits.
+// The pipeline thread hangs for 20 s at the first state change, after the end and on the
+// way out: the player gives up on it after a second each time, its own thread never waiting.
 TEST_F(GstPlayerTest, HungPipelineIsReplacedWithoutHoldingTheMainThread)
 {
     std::optional<Watched> w(1000);

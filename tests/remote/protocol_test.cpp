@@ -1,5 +1,7 @@
 // The protocol over real sockets on 127.0.0.1, byte for byte, against the
-// server assembled from its real components.
+// server assembled from its real components; the list file it goes through.
+#include "library/track_scan.h"
+#include "remote/track_list_file.h"
 #include "support/live_server.h"
 #include "support/mp3_fixture.h"
 #include "support/spin.h"
@@ -13,29 +15,24 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace tallowcrest::testing {
 namespace {
 
-void touch(const std::string& path)
-{
-    ::close(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-}
+namespace fs = std::filesystem;
 
 class ProtocolTest : public ::testing::Test {
 protected:
-    void startServer(std::function<std::string()> trackListFile = {})
+    // Starts the server on the library folder and connects m_client to it.
+    void start(std::function<std::string()> trackListFile = {})
     {
         m_port = freePort();
         m_server = std::make_unique<LiveServer>(library(), std::to_string(m_port), std::move(trackListFile));
-        ASSERT_EQ(m_server->winsock.State(), ISocket::Listening);
-    }
-    void connectClient(WireClient& client)
-    {
-        ASSERT_TRUE(client.connect(m_port)) << std::strerror(errno);
+        ASSERT_TRUE(m_client.connect(m_port)) << std::strerror(errno);
         ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == ISocket::Connected; }));
     }
     std::string request(const std::string& block, int quietMs = 300)
@@ -43,7 +40,6 @@ protected:
         m_client.send(block);
         return m_client.receiveQuiet(quietMs);
     }
-    std::string requestList() { return m_client.send("00") ? m_client.receiveUntilSuffix("END", 30000) : ""; }
     std::string library() const { return m_work.path().toStdString() + "/library"; }
 
     QTemporaryDir m_work;
@@ -53,100 +49,92 @@ protected:
     WireClient m_client;
 };
 
-TEST_F(ProtocolTest, TheListArrivesFramedByteForByteAndRefillsTheWindowsList)
+TEST_F(ProtocolTest, TheListArrivesFramedByteForByteFromAPrivateFileAndRefillsTheWindowsList)
 {
     // Names of every byte but NUL, "/" and the line breaks, and a plain one.
     std::string odd;
     for (int byte = 1; byte < 256; ++byte)
         odd += byte == '/' || byte == '\r' || byte == '\n' ? 'x' : char(byte);
-    for (const std::string& name : {odd.substr(0, 120) + ".mp3", odd.substr(120) + ".mp3", std::string("a.mp3")})
-        touch(library() + "/" + name);
-    startServer();
-    connectClient(m_client);
-    const std::string received = requestList();
-    ASSERT_TRUE(received.starts_with("START") && received.ends_with("\r\nEND")) << received;
+    const std::multiset<std::string> tracks = {library() + "/" + odd.substr(0, 120) + ".mp3",
+                                               library() + "/" + odd.substr(120) + ".mp3", library() + "/a.mp3"};
+    for (const std::string& track : tracks)
+        std::ofstream{track};
+    // A link planted as the list file is not written through: nothing is sent.
+    const std::string file = m_work.filePath("tracks.temp").toStdString(), target = file + ".target";
+    std::ofstream{target} << "kept";
+    fs::create_symlink(target, file);
+    start([file] { return file; });
+    EXPECT_EQ(request("00", 500), "");
+    QFile kept(QString::fromStdString(target));
+    EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "kept");
+
+    // A longer file left from before and an earlier scan's lines leak nothing.
+    fs::remove(file);
+    std::ofstream{file} << std::string(20000, 'Z');
+    TrackListBuffer = "left over\r\n";
+    m_client.send("00");
+    const std::string received = m_client.receiveUntilSuffix("END", 30000);
+    const std::vector<std::string> rows = m_server->rows();
+    EXPECT_EQ(std::multiset(rows.begin(), rows.end()), tracks);
     std::string expected;
-    for (const std::string& row : m_server->rows())
+    for (const std::string& row : rows)
         expected += row + "\r\n";
     EXPECT_EQ(received, "START" + expected + "END");
-    EXPECT_EQ(m_server->rows().size(), 3u);
     EXPECT_EQ(m_client.receiveQuiet(), "") << "nothing follows END";
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(TrackListBuffer.capacity(), std::string().capacity()) << "the scan's memory is handed back";
 }
 
-TEST_F(ProtocolTest, AStaleLongerListFileLeaksNothingAndGoes)
-{
-    touch(library() + "/a.mp3");
-    const std::string file = m_work.filePath("tracks.temp").toStdString();
-    QFile stale(QString::fromStdString(file));
-    ASSERT_TRUE(stale.open(QIODevice::WriteOnly) && stale.write(QByteArray(20000, 'Z')) == 20000);
-    stale.close();
-    startServer([file] { return file; });
-    connectClient(m_client);
-    EXPECT_EQ(requestList(), "START" + library() + "/a.mp3\r\nEND");
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
-}
-
-TEST_F(ProtocolTest, EachBlockIsOneRequestAndOnlyTheFirstTwoBytesCount)
-{
-    startServer();
-    connectClient(m_client);
-    const std::pair<std::string, std::string> cases[] = {
-        {"0203", "CODE_12"}, {"0", ""}, {"2", ""}, {"08", ""}, {"ab", ""}, {"x", ""}, {"99\r\n", ""},
-        {"04xyz", "CODE_12"}, {"03", "CODE_12"}, {"0!", ""}};
-    for (const auto& [block, reply] : cases)
-        EXPECT_EQ(request(block), reply) << block;
-}
-
-TEST_F(ProtocolTest, OpenPlaysARealTrackByItsBytesAndRefusesEverythingElse)
+// A client leaving in the middle of a list is left to the process tests.
+TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByItsBytes)
 {
     const std::string track = MakeMp3(QString::fromStdString(library()), "Caf\xe9 \x01 One.mp3", 30.0);
     MakeMp3(QString::fromStdString(library()), "mp3", 30.0);
-    startServer();
-    connectClient(m_client);
     ASSERT_EQ(::mkfifo((library() + "/pipe.mp3").c_str(), 0600), 0);
-    for (const std::string& bad : {library() + "/missing.mp3", library(), library() + "/pipe.mp3", track + "\r\n",
-                                   std::string(), track + std::string(1, '\0')})
-        EXPECT_EQ(request("01" + bad), "CODE_12") << bad;
+    start();
+    WireClient second;
+    EXPECT_FALSE(second.connect(m_port));
+    EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_EQ(request("02"), "CODE_12") << "the first client is not disturbed";
+    // A client that speaks and leaves at once is heard all the same.
+    m_client.send("01" + library() + "/missing.mp3");
+    m_client.close();
+    ASSERT_TRUE(second.connect(m_port, 5000)) << std::strerror(errno);
+    EXPECT_EQ((second.send("03"), second.receiveUntilSuffix("CODE_12", 5000)), "CODE_12");
+    second.reset();
+    ASSERT_TRUE(m_client.connect(m_port, 5000));
+
+    // Nothing is loaded yet, and only regular files open.
+    const std::pair<std::string, std::string> cases[] = {
+        {"0203", "CODE_12"}, {"0", ""}, {"2", ""}, {"08", ""}, {"ab", ""}, {"x", ""}, {"99\r\n", ""},
+        {"04xyz", "CODE_12"}, {"03", "CODE_12"}, {"0!", ""}, {"01" + library() + "/missing.mp3", "CODE_12"},
+        {"01" + library(), "CODE_12"}, {"01" + library() + "/pipe.mp3", "CODE_12"}, {"01", "CODE_12"},
+        {"01" + track + std::string(1, '\0'), "CODE_12"}};
+    for (const auto& [block, reply] : cases)
+        EXPECT_EQ(request(block), reply) << block;
     EXPECT_EQ(m_server->caption(), "Tallowcrest Server");
-    for (const char* op : {"02", "03", "04"})
-        EXPECT_EQ(request(op), "CODE_12") << op << " before any track was opened";
 
     EXPECT_EQ(request("01" + track), "CODE_11Caf\xe9 \x01 One");
     EXPECT_EQ(m_server->controller.caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
     EXPECT_EQ(m_server->media.FileName(), track);
-    const std::pair<const char*, IMediaPlayer::PlaybackState> controls[] = {
-        {"04", IMediaPlayer::PlaybackState::Paused}, {"02", IMediaPlayer::PlaybackState::Playing},
-        {"03", IMediaPlayer::PlaybackState::Stopped}, {"02", IMediaPlayer::PlaybackState::Playing}};
-    for (const auto& [op, state] : controls) {
+    using State = IMediaPlayer::PlaybackState;
+    for (const auto& [op, state] : {std::pair{"04", State::Paused}, {"02", State::Playing}, {"03", State::Stopped},
+                                    {"02", State::Playing}}) {
         EXPECT_EQ(request(op), "") << op << " once a track is loaded";
         EXPECT_EQ(m_server->media.playbackState(), state) << op;
     }
     // A last element too short for a title still gets its answer.
     EXPECT_EQ(request("01" + library() + "/mp3"), "CODE_11");
     EXPECT_EQ(m_server->caption(), "Tallowcrest Server: ");
-    const std::string here = QDir::currentPath().toStdString();
-    ASSERT_EQ(::chdir(library().c_str()), 0);
-    EXPECT_EQ(request("01Caf\xe9 \x01 One.mp3"), "CODE_11Caf\xe9 \x01 One") << "a path without a separator";
-    ASSERT_EQ(::chdir(here.c_str()), 0);
-}
 
-TEST_F(ProtocolTest, VolumeAndShuffleAreSilentAndALoudestRaiseChangesNothing)
-{
-    startServer();
-    connectClient(m_client);
-    const std::pair<const char*, int> levels[] = {{"06", -700}, {"05", -600}, {"05xyz", -500}};
-    for (const auto& [op, level] : levels) {
+    // A step past either end of the volume changes nothing.
+    const std::tuple<const char*, int, int> levels[] = {
+        {"06", -600, -700}, {"05", -700, -600}, {"05xyz", -600, -500}, {"05", 0, 0}, {"06", -10000, -10000}};
+    for (const auto& [op, before, after] : levels) {
+        m_server->media.SetVolume(before);
         EXPECT_EQ(request(op), "") << op;
-        EXPECT_EQ(m_server->media.Volume(), level) << op;
+        EXPECT_EQ(m_server->media.Volume(), after) << op << " from " << before;
     }
-    m_server->media.SetVolume(IMediaPlayer::kLoudest);
-    EXPECT_EQ(request("05"), "");
-    EXPECT_EQ(m_server->media.Volume(), IMediaPlayer::kLoudest);
-    m_server->media.SetVolume(IMediaPlayer::kSilent);
-    EXPECT_EQ(request("06"), "");
-    EXPECT_EQ(m_server->media.Volume(), IMediaPlayer::kSilent);
-    EXPECT_TRUE(m_server->messageBox.shown.empty());
-
     const std::pair<std::string, bool> shuffles[] = {
         {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true}, {"", true},
         {"0.0", false}, {" 2.5e3 ", true}, {"False\n", true}, {"0x0", true}, {"-0", false}, {"nan", false},
@@ -155,61 +143,10 @@ TEST_F(ProtocolTest, VolumeAndShuffleAreSilentAndALoudestRaiseChangesNothing)
         EXPECT_EQ(request("07" + argument), "") << argument;
         EXPECT_EQ(m_server->controller.ShuffleOn(), expected) << argument;
     }
-}
-
-TEST_F(ProtocolTest, OneClientAtATimeAndTheNextGetsInWhenItLeaves)
-{
-    startServer();
-    connectClient(m_client);
-    WireClient second;
-    EXPECT_FALSE(second.connect(m_port));
-    EXPECT_EQ(errno, ECONNREFUSED);
-    EXPECT_EQ(request("02"), "CODE_12") << "the first client is not disturbed";
-
-    // A client that speaks and leaves at once is heard all the same.
-    m_client.send("01" + library() + "/missing.mp3");
-    m_client.close();
-    ASSERT_TRUE(second.connect(m_port, 5000)) << std::strerror(errno);
-    EXPECT_EQ((second.send("03"), second.receiveUntilSuffix("CODE_12", 5000)), "CODE_12");
-    second.reset();
-    ASSERT_TRUE(m_client.connect(m_port, 5000));
-    EXPECT_EQ(request("04"), "CODE_12") << "served after a reset";
     EXPECT_TRUE(m_server->messageBox.shown.empty()) << "a client leaving is no error";
 }
 
-TEST_F(ProtocolTest, AClientThatLeavesInTheMiddleOfALargeListDoesNotStopTheServer)
-{
-    const std::string pad(120, 'p');
-    for (int i = 0; i < 40000; ++i)
-        touch(library() + "/" + std::to_string(i) + pad + ".mp3");
-    startServer();
-    connectClient(m_client);
-    m_client.send("00");
-    ASSERT_TRUE(m_client.receiveUntil([](const std::string& s) { return s.size() > 100000; }).starts_with("START"));
-    m_client.reset();
-    ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == ISocket::Listening; }));
-
-    connectClient(m_client);
-    std::size_t size = 5 + 3;
-    for (int i = 0; i < 40000; ++i)
-        size += library().size() + 1 + std::to_string(i).size() + pad.size() + 4 + 2;
-    EXPECT_EQ(requestList().size(), size);
-    EXPECT_EQ(m_server->lstFiles.Count(), 40000);
-    EXPECT_TRUE(m_server->messageBox.shown.empty());
-}
-
-TEST_F(ProtocolTest, AnUnwritableListFileSendsNothingAndTheNextRequestWorks)
-{
-    touch(library() + "/a.mp3");
-    const std::string blocker = m_work.filePath("not-a-folder").toStdString();
-    touch(blocker);
-    startServer([blocker] { return blocker + "/tracks.temp"; });
-    connectClient(m_client);
-    EXPECT_EQ(request("00", 500), "");
-    EXPECT_EQ(request("02"), "CODE_12");
-}
-
-TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReportedAndTheRestWorks)
+TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
 {
     QTcpServer occupier;
     ASSERT_TRUE(occupier.listen(QHostAddress::Any, 0));
@@ -217,16 +154,54 @@ TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReportedAndTheRestWorks)
     for (const std::string& port : {taken, std::string(""), std::string("abc"), std::string("70000"),
                                     std::string("0"), std::string("-5")}) {
         LiveServer server(library(), port);
+        const std::string why =
+            port == taken ? "The port " + port + " is in use" : "the port must be a whole number from 1 to 65535.";
         ASSERT_EQ(server.messageBox.shown.size(), 1u) << port;
         EXPECT_EQ(server.messageBox.shown[0].title, "Error");
-        const std::string& text = server.messageBox.shown[0].text;
-        EXPECT_TRUE(text.starts_with("Cannot listen on port \"" + port + "\":\r\n")) << text;
-        if (port != taken)
-            EXPECT_TRUE(text.ends_with(":\r\nthe port must be a whole number from 1 to 65535.")) << text;
-        else
-            EXPECT_NE(text.find("in use"), std::string::npos) << text;
+        EXPECT_EQ(server.messageBox.shown[0].text, "Cannot listen on port \"" + port + "\":\r\n" + why);
         EXPECT_EQ(server.winsock.State(), ISocket::Closed);
     }
+}
+
+// The bytes are checked on the wire above, the pause after them by the server tests.
+TEST(SendTrackList, FramedPiecesOfAtMost2048Bytes)
+{
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("tracks.temp").toStdString();
+    for (const auto& [length, pieces] : {std::pair{0, 0}, {1, 1}, {2048, 1}, {2049, 2}, {5000, 3}}) {
+        std::string content;
+        for (int i = 0; i < length; ++i)
+            content += char(i * 7);
+        std::ofstream{file, std::ios::binary} << content;
+        FakeSocket socket;
+        socket.state = ISocket::Connected;
+        SendTrackList(file, socket);
+        EXPECT_EQ(socket.sent.size(), pieces + 2u) << length;
+        EXPECT_EQ(socket.allSent(), "START" + content + "END") << length;
+    }
+}
+
+TEST(TrackListFilePath, APrivateFolderOfTheRuntimeFolderElseOfTheCache)
+{
+    QTemporaryDir runtime, cache;
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CACHE_HOME", cache.path().toLocal8Bit().constData(), 1);
+    const std::string inRuntime = runtime.path().toStdString() + "/TallowcrestServer";
+    const std::string inCache = cache.path().toStdString() + "/TallowcrestServer";
+    EXPECT_EQ(trackListFilePath(), inRuntime + "/tracks.temp");
+    EXPECT_EQ(fs::status(inRuntime).permissions(), fs::perms::owner_all);
+    fs::remove(inRuntime);
+    fs::create_directory_symlink("/tmp", inRuntime);
+    EXPECT_EQ(trackListFilePath(), inCache + "/tracks.temp") << "a planted link";
+    fs::remove(inRuntime);
+    fs::create_directory(inRuntime);
+    fs::permissions(inRuntime, fs::perms::all);
+    EXPECT_EQ(trackListFilePath(), inCache + "/tracks.temp") << "a folder others can write";
+    fs::remove(inCache);
+    std::ofstream{inCache};
+    EXPECT_THROW(trackListFilePath(), std::system_error);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace
