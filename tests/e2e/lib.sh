@@ -1,9 +1,7 @@
-# The real programs on a private X desktop (Xvfb, openbox, tint2), driven by xdotool.
-# A script sources this and calls e2e_init "$@" (BUILD_DIR SOURCE_DIR). What e2e_spawn starts
-# ends with the script; every wait is bounded; a failure shows the logs, windows and screen.
+# The real programs on a private X desktop (Xvfb, openbox, tint2), driven by xdotool. A script sources this, calls
+# e2e_init "$@" (BUILD_DIR SOURCE_DIR); what e2e_spawn starts ends with it; a failure shows logs, windows, screen.
 set -uo pipefail
 E2E_PIDS=()
-
 e2e_init() {
     [[ -x "${1:-}/tallowcrest-server" && -x "$1/tallowcrest-remote" ]] || { echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2; exit 2; }
     BUILD=$(cd "$1" && pwd) && ARTIFACTS=$BUILD/e2e-artifacts && TMP=$(mktemp -d /tmp/tallowcrest-e2e.XXXXXX)
@@ -12,16 +10,21 @@ e2e_init() {
     export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_DATA_HOME=$HOME/.local/share
     unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER WAYLAND_DISPLAY DISPLAY
     mkdir -p -m 700 "$XDG_RUNTIME_DIR" && mkdir -p "$ARTIFACTS" "$XDG_CONFIG_HOME/TallowcrestServer" "$XDG_DATA_HOME"
+    e2e_spawn xvfb sh -c 'exec Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$0"' "$TMP/display"
+    e2e_wait 10 "Xvfb" grep -qs . "$TMP/display"
+    export DISPLAY=:$(<"$TMP/display")
+    e2e_spawn openbox openbox --sm-disable
+    e2e_wait 10 "openbox" eval 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+    e2e_spawn tint2 tint2
+    e2e_wait 10 "tint2's panel" e2e_found --class tint2
 }
 e2e_cleanup() {
-    local i bus
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do e2e_stop "${E2E_PIDS[i]}"; done
     # With no session bus, D-Bus has dbus-launch start one for the display, and it outlives it.
     for bus in "$HOME"/.dbus/session-bus/*; do kill "$(sed -n 's/^DBUS_SESSION_BUS_PID=//p' "$bus")"; done 2>/dev/null
     rm -rf -- "$TMP"
 }
 e2e_fail() {
-    local log id
     echo "FAIL: $*" >&2
     for log in "$TMP"/*.log; do echo "--- ${log##*/}" && tail -n 25 "$log"; done >&2
     for id in $(e2e_windows --name ''); do echo "window $id \"$(xdotool getwindowname "$id")\""; done >&2
@@ -41,29 +44,14 @@ e2e_wait() {
     until "$@"; do ((SECONDS < deadline)) || e2e_fail "waited in vain for $what"; sleep 0.1; done
 }
 e2e_windows() { xdotool search --all --onlyvisible "$@" 2>/dev/null; }
-# e2e_window SECONDS WHAT SEARCH...: waits for a visible window; its id in WINDOW.
-e2e_window() { local s=$1 w=$2; shift 2; e2e_wait "$s" "$w" e2e_found "$@"; }
+# e2e_found SEARCH...: a visible window; its id in WINDOW.
 e2e_found() { WINDOW=$(e2e_windows "$@" | head -n 1) && [[ -n $WINDOW ]]; }
 e2e_size() { xwininfo -id "$1" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w "x" h}'; }
-e2e_desktop() {
-    e2e_spawn xvfb sh -c 'exec Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$0"' "$TMP/display"
-    e2e_wait 10 "Xvfb" grep -qs . "$TMP/display"
-    export DISPLAY=:$(<"$TMP/display")
-    e2e_spawn openbox openbox --sm-disable
-    e2e_wait 10 "openbox" eval 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
-    e2e_spawn tint2 tint2
-    e2e_wait 10 "tint2's panel" e2e_found --class tint2
-}
-e2e_listening() {
-    awk -v port=":$(printf %04X "$1")" '$4 == "0A" && substr($2, length($2) - 4) == port {found = 1}
-        END {exit !found}' /proc/net/tcp /proc/net/tcp6
-}
-# e2e_settings FOLDER: the settings file; the remote and the web remote on free ports
-# (PORT, WEB_PORT) below the range outgoing connections take theirs from.
+e2e_listening() { ss -Hltn "sport = :$1" | grep -q .; }
+# e2e_settings FOLDER: the settings file; free ports PORT and WEB_PORT, below those outgoing connections take.
 e2e_settings() {
-    PORT=$((10000 + RANDOM % 10000)) WEB_PORT=$((20000 + RANDOM % 10000))
-    while e2e_listening "$PORT"; do PORT=$((PORT + 1)); done
-    while e2e_listening "$WEB_PORT"; do WEB_PORT=$((WEB_PORT + 1)); done
+    PORT=$((10000 + RANDOM % 10000)) && WEB_PORT=$((PORT + 10000))
+    while e2e_listening "$PORT" || e2e_listening "$WEB_PORT"; do ((PORT++, WEB_PORT++)); done
     printf '[Settings]\nDir="%s"\nPort=%s\nWebPort=%s\n' "$1" "$PORT" "$WEB_PORT" >"$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"
 }
-e2e_mp3() { mkdir -p "${1%/*}" && sox -V1 -n -t wav - synth "$2" sine 440 vol 0.3 | lame --quiet - "$1"; }
+e2e_mp3() { mkdir -p "${1%/*}" && sox -V1 -n -t wav - synth "$2" sine 440 | lame --quiet - "$1" || e2e_fail "no MP3"; }

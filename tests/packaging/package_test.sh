@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack from a built folder, unpacks it into a scratch root and
-# checks it: dependencies a Debian 12 machine has, GStreamer for the player and no Qt
-# Multimedia, a valid desktop entry, the theme icons, man pages that render, and programs
-# that start from where the package puts them.
-#   bash package_test.sh BUILD_DIR SOURCE_DIR
+# The Debian package cpack builds, unpacked: dependencies a Debian 12 machine has (GStreamer, no Qt Multimedia),
+# a valid desktop entry, the theme icons, man pages that render, programs that start from where they are put.
 set -uo pipefail
 [[ $# -eq 2 && -f "$1/CPackConfig.cmake" ]] || { echo "usage: $0 BUILD_DIR SOURCE_DIR (configured)" >&2; exit 2; }
 build=$(cd "$1" && pwd) scratch=$(mktemp -d /tmp/tallowcrest-package.XXXXXX)
@@ -19,7 +16,6 @@ debs=("$scratch"/out/*.deb)
     fail "control: $(dpkg-deb --field "${debs[0]}" Package Version)"
 
 depends=$(dpkg-deb --field "${debs[0]}" Depends)
-echo "Depends: $depends" >&2
 # Met by what this machine has installed: names, versions and the virtual ABI packages alike.
 dpkg-checkbuilddeps -d "$depends" /dev/null || fail "Depends are not met on this Debian machine"
 names=$(tr ',|' '\n\n' <<<"$depends" | sed -E 's/\(.*\)//; s/^ +| +$//g')
@@ -43,8 +39,7 @@ for program in tallowcrest-server tallowcrest-remote; do
     page=$root/usr/share/man/man1/$program.1.gz
     text=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>"$scratch/man.err") || fail "man cannot show $page"
     [[ ! -s $scratch/man.err ]] || fail "troff warnings in $program.1: $(cat "$scratch/man.err")"
-    grep -Eq "^ +$program +- " <<<"$text" || fail "$program.1 has no NAME line for $program"
-    for section in SYNOPSIS DESCRIPTION; do grep -q "^$section" <<<"$text" || fail "$program.1 lacks $section"; done
+    for want in "^ +$program +- " ^SYNOPSIS ^DESCRIPTION; do grep -Eq "$want" <<<"$text" || fail "$page: no $want"; done
 done
 
 # The packaged programs start with no display, in a home of their own.
@@ -52,10 +47,6 @@ export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
 out=$("$root/usr/bin/tallowcrest-server" --version 2>&1)
 [[ $out == "tallowcrest-server $version" ]] || fail "--version printed '$out'"
-mkdir -p "$XDG_CONFIG_HOME/TallowcrestServer"
-printf '[Settings]\nWebPort=23456\n' >"$XDG_CONFIG_HOME/TallowcrestServer/TallowcrestServer.conf"
-out=$("$root/usr/bin/tallowcrest-server" --pairing-url 2>&1)
-[[ $out =~ ^http://[^/]+:23456/\?pair=[0-9a-f]{32}$ ]] || fail "--pairing-url printed '$out'"
 out=$("$root/usr/bin/tallowcrest-remote" --help 2>&1) && [[ $out == "usage: tallowcrest-remote "* ]] ||
     fail "tallowcrest-remote --help: $out"
 echo "package_test: 1 passed, 0 failed"

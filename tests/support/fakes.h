@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <functional>
+#include <numeric>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -35,14 +36,7 @@ public:
     }
     int State() const override { return state; }
     void hold(int ms) override { holds.push_back(ms); }
-
-    std::string allSent() const
-    {
-        std::string all;
-        for (const std::string& piece : sent)
-            all += piece;
-        return all;
-    }
+    std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
 
     int32_t localPort = 0;
     int state = Closed;
@@ -52,8 +46,7 @@ public:
     std::vector<int> holds;
 };
 
-// Plays nothing: it records what it was asked and refuses the paths in
-// `unplayable`, as the real player refuses a file it cannot open.
+// Records what it was asked and refuses the paths in `unplayable`.
 class FakePlayer : public IMediaPlayer {
 public:
     void Open(const std::string& path) override
@@ -79,7 +72,6 @@ public:
     qint64 position() const override { return 0; }
     qint64 duration() const override { return 0; }
     void seek(qint64) override {}
-
     std::string fileName;
     PlaybackState state = PlaybackState::Stopped;
     int volume = -600;
@@ -101,8 +93,7 @@ public:
     std::vector<Shown> shown;
 };
 
-// Answers prompts from a script. When the script runs out it throws, so a
-// loop that keeps prompting ends instead of hanging the test.
+// Answers prompts from a script; throws when it runs out, so no loop hangs.
 class ScriptedPrompt : public IPrompt {
 public:
     std::string ask(const std::string& message) override
@@ -121,26 +112,25 @@ public:
     std::function<void()> onAsk;
 };
 
-// The notification area: logs each call as "add 'tip shown' icon" (icon: a
-// picture came) and each system menu as "menu of NAME at X,Y".
+// Logs each call as "add 'tip shown' icon" (icon: a picture came) and each
+// system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
-    void addIcon(const NotifyData& record) override { logCall("add", record); }
-    void modifyIcon(const NotifyData& record) override { logCall("modify", record); }
-    void deleteIcon(const NotifyData& record) override { logCall("delete", record); }
+    void addIcon(const NotifyData& record) override { logCall("add ", record); }
+    void modifyIcon(const NotifyData& record) override { logCall("modify ", record); }
+    void deleteIcon(const NotifyData& record) override { logCall("delete ", record); }
     QPoint cursorPos() const override { return {640, 790}; }
     void popupSystemMenu(QObject* window, QPoint at) override
     {
-        log.push_back("menu of " + window->objectName().toStdString() + " at " + std::to_string(at.x()) + "," +
-                      std::to_string(at.y()));
+        log.push_back(QString("menu of %1 at %2,%3").arg(window->objectName()).arg(at.x()).arg(at.y()).toStdString());
     }
     bool available() const override { return true; }
     std::vector<std::string> log;
 
 private:
-    void logCall(const std::string& call, const NotifyData& record)
+    void logCall(const QString& call, const NotifyData& record)
     {
-        log.push_back(call + " '" + record.tipShown().toStdString() + "'" + (record.hIcon.isNull() ? "" : " icon"));
+        log.push_back((call + "'" + record.tipShown() + "'" + (record.hIcon.isNull() ? "" : " icon")).toStdString());
     }
 };
 

@@ -4,7 +4,7 @@
 
 int main(int argc, char** argv)
 {
-    // Tests never need a real display; this also holds while ctest lists them.
+    // Also while ctest lists the tests: none needs a real display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);

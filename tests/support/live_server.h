@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/track_list_model.h"
+#include "library/track_scan.h"
 #include "playback/gst_player.h"
 #include "remote/winsock.h"
 #include "server/qt_settings_store.h"
@@ -14,15 +15,30 @@
 
 namespace tallowcrest::testing {
 
-// The server as the main window assembles it, without the window: the real
-// socket, player, settings file and list model; only the dialogs are fakes.
+// The server as the main window assembles it, without the window: only the
+// dialogs are fakes. It stores the folder and port as a user would, then loads.
 class LiveServer {
 public:
-    // Stores the folder and port as a user would have, then loads.
     LiveServer(const std::string& mediaFolder, const std::string& portText,
-               std::function<std::string()> trackListFile = {}, std::function<float()> drawRandom = {});
+               std::function<std::string()> trackListFile = {}, std::function<float()> drawRandom = {})
+        : controller({settings, lstFiles, messageBox, prompt, winsock, media, nullptr,
+                      // Test programs run side by side: each keeps its list file apart.
+                      trackListFile ? std::move(trackListFile)
+                                    : [this] { return listFolder.filePath("tracks.temp").toStdString(); },
+                      std::move(drawRandom)})
+    {
+        settings.save(kAppName, kSettingsSection, kDirKey, mediaFolder);
+        settings.save(kAppName, kSettingsSection, kPortKeyWritten, portText);
+        controller.Form_Load();
+    }
 
-    std::vector<std::string> rows() const;
+    std::vector<std::string> rows() const
+    {
+        std::vector<std::string> rows;
+        for (int i = 0; i < lstFiles.Count(); ++i)
+            rows.emplace_back(lstFiles.Row(i));
+        return rows;
+    }
     std::string caption() const { return controller.caption().toStdString(); }
 
     IsolatedSettings isolation;

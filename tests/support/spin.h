@@ -1,13 +1,24 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <functional>
 
 namespace tallowcrest {
 
 // Runs Qt events until done() holds or timeoutMs pass; returns done().
-bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    for (const QDeadlineTimer deadline(timeoutMs); !done() && !deadline.hasExpired(); QThread::msleep(1))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
 
-// Runs Qt events for ms milliseconds.
-void SpinFor(int ms);
+inline void SpinFor(int ms)
+{
+    SpinUntil([] { return false; }, ms);
+}
 
 }  // namespace tallowcrest

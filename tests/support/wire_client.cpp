@@ -2,13 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTcpServer>
 #include <QThread>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,40 +20,34 @@ namespace {
 
 constexpr int kStepMs = 5;
 
-sockaddr_in loopback(uint16_t port)
+void runEvents()
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kStepMs);
 }
 
 }  // namespace
-
-WireClient::~WireClient() { close(); }
 
 bool WireClient::connect(uint16_t port, int retryMs)
 {
     close();
     m_peerClosed = false;
-    const QDeadlineTimer deadline(retryMs);
-    const sockaddr_in address = loopback(port);
-    for (;;) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const QDeadlineTimer deadline(retryMs);; QThread::msleep(1)) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
             return true;
         const int error = errno;
         close();
-        if (error != ECONNREFUSED || deadline.hasExpired()) {
-            errno = error;
+        errno = error;
+        if (error != ECONNREFUSED || deadline.hasExpired())
             return false;
-        }
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, kStepMs);
-        QThread::msleep(1);
+        runEvents();
     }
 }
 
@@ -71,12 +64,11 @@ bool WireClient::send(std::string_view bytes)
     return bytes.empty();
 }
 
-bool WireClient::readSome(std::string& into, int waitMs)
+bool WireClient::readSome(std::string& into)
 {
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kStepMs);
+    runEvents();
     pollfd readable{m_fd, POLLIN, 0};
-    if (m_fd < 0 || ::poll(&readable, 1, waitMs) <= 0)
+    if (m_fd < 0 || ::poll(&readable, 1, kStepMs) <= 0)
         return false;
     char chunk[65536];
     const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
@@ -91,9 +83,8 @@ bool WireClient::readSome(std::string& into, int waitMs)
 std::string WireClient::receiveQuiet(int quietMs)
 {
     std::string received;
-    QDeadlineTimer quiet(quietMs);
-    while (!quiet.hasExpired() && !m_peerClosed) {
-        if (readSome(received, kStepMs))
+    for (QDeadlineTimer quiet(quietMs); !quiet.hasExpired() && !m_peerClosed;) {
+        if (readSome(received))
             quiet.setRemainingTime(quietMs);
     }
     return received;
@@ -102,22 +93,14 @@ std::string WireClient::receiveQuiet(int quietMs)
 std::string WireClient::receiveUntil(const std::function<bool(const std::string&)>& done, int timeoutMs)
 {
     std::string received;
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done(received) && !deadline.hasExpired() && !m_peerClosed)
-        readSome(received, kStepMs);
+    for (const QDeadlineTimer deadline(timeoutMs); !done(received) && !deadline.hasExpired() && !m_peerClosed;)
+        readSome(received);
     return received;
-}
-
-std::string WireClient::receiveUntilSuffix(std::string_view suffix, int timeoutMs)
-{
-    return receiveUntil([suffix](const std::string& s) { return s.ends_with(suffix); }, timeoutMs);
 }
 
 void WireClient::reset()
 {
-    if (m_fd < 0)
-        return;
-    linger hard{1, 0};
+    const linger hard{1, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     close();
 }
@@ -137,21 +120,12 @@ void WireClient::shutdownWrite()
 
 uint16_t freePort()
 {
-    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
     int lowestEphemeral = 32768;
-    range >> lowestEphemeral;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> lowestEphemeral;
     static std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> pick(10000, lowestEphemeral - 1);
-    for (;;) {
+    for (std::uniform_int_distribution<int> pick(10000, lowestEphemeral - 1);;) {
         const auto port = static_cast<uint16_t>(pick(random));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address = loopback(port);
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (bound)
+        if (QTcpServer probe; probe.listen(QHostAddress::AnyIPv4, port))
             return port;
     }
 }
