@@ -1,5 +1,3 @@
-// The window's logic with fake components and the real settings file:
-// start-up, the two prompts, the list request's folder check, errors.
 #include "library/track_list_model.h"
 #include "server/folder_prescan.h"
 #include "server/qt_settings_store.h"
@@ -15,6 +13,7 @@
 namespace tallowcrest::testing {
 namespace {
 
+// The window's logic with fake components and the real settings file.
 class ServerTest : public ::testing::Test {
 protected:
     ServerController& controller(FolderPrescan* prescan = nullptr)
@@ -25,26 +24,13 @@ protected:
                 [this] { return m_work.filePath("tracks.temp").toStdString(); }});
         return *m_controller;
     }
-    std::vector<std::string> request(const std::string& block)
-    {
-        m_socket.sent.clear();
-        m_socket.incoming = block;
-        emit m_socket.dataArrival();
-        return m_socket.sent;
-    }
     std::string file(const QString& relative)
     {
-        const QString path = m_work.filePath(relative);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile(path).open(QIODevice::WriteOnly);
-        return path.toStdString();
+        QDir(m_work.path()).mkpath(QFileInfo(relative).path());
+        QFile(m_work.filePath(relative)).open(QIODevice::WriteOnly);
+        return path(relative);
     }
-    void save(const char* key, const std::string& value) { m_store.save(kAppName, kSettingsSection, key, value); }
-    QByteArray settingsText() const
-    {
-        QFile in(m_isolation.filePath());
-        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
+    std::string path(const QString& relative) const { return m_work.filePath(relative).toStdString(); }
 
     IsolatedSettings m_isolation;
     QTemporaryDir m_work;
@@ -57,99 +43,63 @@ protected:
     std::unique_ptr<ServerController> m_controller;
 };
 
-TEST_F(ServerTest, SettingsKeepTheirTextAndKeysMatchInAnyCase)
-{
-    EXPECT_EQ(m_store.read(kAppName, kSettingsSection, "Dir", "not set"), "not set");
-    save("Port", "8080");
-    save("Dir", "/home/me/Music, Live/");
-    save("PORT", "");
-    EXPECT_EQ(QtSettingsStore().read(kAppName, kSettingsSection, "port", "9999"), "") << "an empty answer is stored";
-    EXPECT_EQ(QtSettingsStore().read(kAppName, kSettingsSection, "DIR", "x"), "/home/me/Music, Live/");
-    EXPECT_EQ(settingsText().toLower().count("port="), 1) << "one key, whatever its case";
-    EXPECT_TRUE(settingsText().contains("[Settings]"));
-    EXPECT_EQ(m_store.read(kAppName, "Other", "Dir", "none"), "none") << "sections are apart";
-}
-
-TEST_F(ServerTest, StartUpReportsAMissingFolderOnceAndListensOn9999)
+TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMeanwhile)
 {
     controller().Form_Load();
     EXPECT_EQ(controller().MediaFolder(), "not set");
-    ASSERT_EQ(m_box.shown.size(), 1u);
-    EXPECT_EQ(m_box.shown[0].title, "Invalid path");
-    EXPECT_EQ(m_box.shown[0].text, "Please click the 'Set Dir' button and enter a valid directory.");
-    EXPECT_EQ(m_socket.localPort, 9999);
-    EXPECT_EQ(m_socket.state, ISocket::Listening);
+    const auto box = [this](std::size_t i) { return m_box.shown.at(i).title + ": " + m_box.shown.at(i).text; };
+    EXPECT_EQ(m_box.shown.size(), 1u);
+    EXPECT_EQ(box(0), "Invalid path: Please click the 'Set Dir' button and enter a valid directory.");
+    EXPECT_EQ(std::pair(m_socket.localPort, m_socket.state), std::pair(9999, int(ISocket::Listening)));
 
-    // "Change Port" is stored for the next start only; "Change Dir" at once.
-    m_prompt.answers = {"12345", ""};
+    m_store.save(kAppName, kSettingsSection, "PORT", "1");  // written by hand in another case
+    m_prompt.answers = {"12345", "", path("missing"), path("lib")};
     controller().cmdPort_Click();
     controller().cmdDir_Click();
-    EXPECT_EQ(m_prompt.asked, (std::vector<std::string>{"Please enter the Local Port that you wish to use:",
-                                                        "Please enter the Local Directory that you wish to use:"}));
-    EXPECT_EQ(m_socket.localPort, 9999);
-    EXPECT_EQ(controller().MediaFolder(), "");
-    EXPECT_TRUE(settingsText().contains("Port=12345"));
-    m_controller.reset();
-    controller().Form_Load();
-    EXPECT_EQ(m_socket.localPort, 12345);
-}
+    QFile stored(m_isolation.filePath());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), "[Settings]\nDir=\nPort=12345\n") << "one key whatever its case, an empty answer too";
 
-TEST_F(ServerTest, StartUpTakesTheScanMadeMeanwhileOnlyWhenItIsOfTheSameFolder)
-{
-    const std::string a = file("lib/a.mp3");
-    save("Dir", m_work.filePath("lib").toStdString());
-    FolderPrescan prescan(m_store);
-    QThread::msleep(500);  // ample for a scan of one file
-    file("lib/b.mp3");  // too late for the scan made at program start
-    controller(&prescan).Form_Load();
-    EXPECT_EQ(m_list.Count(), 1);
-    EXPECT_EQ(m_list.Row(0), a);
-
-    save("Dir", m_work.filePath("lib/").toStdString());
-    FolderPrescan other(m_store);
-    save("Dir", m_work.filePath("lib").toStdString());
-    m_controller.reset();
-    controller(&other).Form_Load();
-    EXPECT_EQ(m_list.Count(), 2) << "another folder's scan is not taken";
-    EXPECT_TRUE(m_box.shown.empty());
-}
-
-TEST_F(ServerTest, TheListRequestPromptsUntilTheFolderExistsAndHoldsOtherBlocksMeanwhile)
-{
+    // A list request prompts until the folder exists and holds what arrives meanwhile.
     const std::string track = file("lib/Artist/t.mp3");
     m_socket.state = ISocket::Connected;
-    m_prompt.answers = {"", m_work.filePath("missing").toStdString(), m_work.filePath("lib").toStdString()};
     m_prompt.onAsk = [this] {
         EXPECT_TRUE(m_socket.sent.empty()) << "nothing goes out before a folder is usable";
-        if (m_prompt.asked.size() == 1) {
-            m_socket.incoming = "02";  // arrives while the prompt is up
+        if (m_prompt.asked.size() == 3) {
+            m_socket.incoming = "02";
             emit m_socket.dataArrival();
         }
     };
-    controller();
-    EXPECT_EQ(request("00"), (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
-    EXPECT_EQ(m_prompt.asked.size(), 3u);
-    EXPECT_EQ(controller().MediaFolder(), m_work.filePath("lib").toStdString());
-    EXPECT_EQ(m_socket.holds, std::vector<int>{200});
+    m_socket.incoming = "00";
+    emit m_socket.dataArrival();
+    EXPECT_EQ(m_socket.sent, (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
+    EXPECT_EQ(m_prompt.asked.size(), 4u) << "the port, then the folder till it exists";
     EXPECT_EQ(m_list.Count(), 1);
-
     // A client lost half-way ends the request: the list is not refilled.
     for (int i = 0; i < 10; ++i)
         file(QString("lib/track %1.mp3").arg(i));
+    m_socket.sent.clear();
     m_socket.sendsBeforeFailure = 1;
-    EXPECT_EQ(request("00"), std::vector<std::string>{"START"});
+    m_socket.incoming = "00";
+    emit m_socket.dataArrival();
+    EXPECT_EQ(m_socket.sent, std::vector<std::string>{"START"});
     EXPECT_EQ(m_list.Count(), 1);
-    m_socket.sendsBeforeFailure = -1;
-    EXPECT_EQ(request("02"), std::vector<std::string>{"CODE_12"}) << "the next request is served";
-}
 
-TEST_F(ServerTest, SocketErrorsShowTheErrorBox)
-{
-    controller();
+    // The next start takes the new port and the scan made meanwhile, if it is of the same folder.
+    FolderPrescan prescan(m_store);
+    QThread::msleep(500);  // ample for a scan of eleven files
+    file("lib/b.mp3");
+    m_controller.reset();
+    controller(&prescan).Form_Load();
+    EXPECT_EQ(std::pair(m_socket.localPort, m_list.Count()), std::pair(12345, 11));
+    m_store.save(kAppName, kSettingsSection, kDirKey, path("lib/"));
+    FolderPrescan other(m_store);
+    m_store.save(kAppName, kSettingsSection, kDirKey, path("lib"));
+    m_controller.reset();
+    controller(&other).Form_Load();
+    EXPECT_EQ(m_list.Count(), 12) << "another folder's scan is not taken";
     emit m_socket.error(10053, "Connection is aborted");
-    ASSERT_EQ(m_box.shown.size(), 1u);
-    EXPECT_EQ(m_box.shown[0].title, "Error");
-    EXPECT_EQ(m_box.shown[0].text, "An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
+    EXPECT_EQ(box(1), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
 }
 
 }  // namespace
