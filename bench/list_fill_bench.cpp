@@ -61,13 +61,13 @@ int main(int argc, char** argv)
         }
         {
             tallowcrest::TrackListModel list;
-            list.AddLines("stale\r\n");
+            list.addLines("stale\r\n");
             std::string text = buffer;
             model.push_back(TimeMs([&] {
-                list.Clear();
-                list.AddLines(std::move(text));
+                list.clear();
+                list.addLines(std::move(text));
             }));
-            if (list.Count() != rows)
+            if (list.count() != rows)
                 return 1;
         }
     }

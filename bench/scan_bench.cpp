@@ -81,13 +81,13 @@ int main(int argc, char** argv)
     }
 
     tallowcrest::TrackListModel lines;
-    lines.AddLines(buffer);
+    lines.addLines(buffer);
     std::FILE* figures = print ? stderr : stdout;
     std::fprintf(figures, "scan median %.2f ms (cpu %.2f ms) over %d runs, %d lines\n", Median(millis),
-                 Median(cpuMillis), runs, lines.Count());
+                 Median(cpuMillis), runs, lines.count());
     if (print) {
-        for (int row = 0; row < lines.Count(); ++row) {
-            const std::string_view line = lines.Row(row);
+        for (int row = 0; row < lines.count(); ++row) {
+            const std::string_view line = lines.row(row);
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fputc('\n', stdout);
         }

@@ -17,15 +17,15 @@ TrackListModel::TrackListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 int TrackListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : Count();
+    return parent.isValid() ? 0 : count();
 }
 
 QVariant TrackListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= Count())
+    if (!index.isValid() || index.row() < 0 || index.row() >= count())
         return {};
-    const std::string_view row = Row(index.row());
-    const QByteArray bytes(row.data(), static_cast<qsizetype>(row.size()));
+    const std::string_view path = row(index.row());
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
     switch (role) {
     case Qt::DisplayRole:
         return QFile::decodeName(bytes);
@@ -36,7 +36,7 @@ QVariant TrackListModel::data(const QModelIndex& index, int role) const
     }
 }
 
-void TrackListModel::Clear()
+void TrackListModel::clear()
 {
     if (!m_starts.empty()) {
         beginResetModel();
@@ -45,10 +45,10 @@ void TrackListModel::Clear()
         ++m_version;
         endResetModel();
     }
-    SetSelectedIndex(-1);
+    setSelectedIndex(-1);
 }
 
-void TrackListModel::AddLines(std::string text)
+void TrackListModel::addLines(std::string text)
 {
     if (text.empty())
         return;
@@ -62,7 +62,7 @@ void TrackListModel::AddLines(std::string text)
         at = end + kLineEnd.size();
     }
 
-    const int first = Count();
+    const int first = count();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(starts.size()) - 1);
     if (m_starts.empty()) {
         m_text = std::move(text);
@@ -78,27 +78,27 @@ void TrackListModel::AddLines(std::string text)
     endInsertRows();
 }
 
-int TrackListModel::Count() const
+int TrackListModel::count() const
 {
     return m_starts.empty() ? 0 : static_cast<int>(m_starts.size() - 1);
 }
 
-std::string_view TrackListModel::Row(int index) const
+std::string_view TrackListModel::row(int index) const
 {
-    if (index < 0 || index >= Count())
+    if (index < 0 || index >= count())
         throw std::out_of_range("track list has no row " + std::to_string(index));
     const auto at = static_cast<std::size_t>(index);
     return std::string_view(m_text).substr(m_starts[at], m_starts[at + 1] - m_starts[at] - kLineEnd.size());
 }
 
-int TrackListModel::SelectedIndex() const
+int TrackListModel::selectedIndex() const
 {
     return m_selectedIndex;
 }
 
-void TrackListModel::SetSelectedIndex(int index)
+void TrackListModel::setSelectedIndex(int index)
 {
-    if (index < -1 || index >= Count())
+    if (index < -1 || index >= count())
         throw std::out_of_range("track list has no row " + std::to_string(index));
     if (index == m_selectedIndex)
         return;

@@ -28,15 +28,15 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    void Clear() override;
-    void AddLines(std::string text) override;
-    int Count() const override;
+    void clear() override;
+    void addLines(std::string text) override;
+    int count() const override;
     // Throws std::out_of_range for a row that is not there.
-    std::string_view Row(int index) const override;
-    int SelectedIndex() const override;
+    std::string_view row(int index) const override;
+    int selectedIndex() const override;
     // -1 clears the selection; any other index outside the rows throws
     // std::out_of_range and keeps the selection as it was.
-    void SetSelectedIndex(int index) override;
+    void setSelectedIndex(int index) override;
 
     std::uint64_t version() const override { return m_version; }
 

@@ -68,10 +68,10 @@ void MprisPlayer::setShuffle(bool on) { m_controller.setShuffle(on); }
 
 void MprisPlayer::updateTrack()
 {
-    const std::string file = m_controller.player().FileName();
+    const std::string file = m_controller.player().fileName();
     ITrackList& list = m_controller.trackList();
-    const int row = list.SelectedIndex();
-    const bool rowIsFile = !file.empty() && row >= 0 && row < list.Count() && list.Row(row) == file;
+    const int row = list.selectedIndex();
+    const bool rowIsFile = !file.empty() && row >= 0 && row < list.count() && list.row(row) == file;
     // Another selection counts only once it is the file playing: a click on a
     // row opens nothing, but the file opened by URI may be played again from
     // its row.
@@ -103,9 +103,9 @@ QVariantMap MprisPlayer::metadata()
     return data;
 }
 
-double MprisPlayer::volume() const { return busVolumeForLevel(m_controller.player().Volume()); }
+double MprisPlayer::volume() const { return busVolumeForLevel(m_controller.player().volume()); }
 
-void MprisPlayer::setVolume(double volume) { m_controller.player().SetVolume(levelForBusVolume(volume)); }
+void MprisPlayer::setVolume(double volume) { m_controller.player().setVolume(levelForBusVolume(volume)); }
 
 qlonglong MprisPlayer::position() const { return m_controller.player().position() * 1000; }
 
@@ -113,7 +113,7 @@ void MprisPlayer::Next() { m_controller.playNext(); }
 
 void MprisPlayer::Previous() { m_controller.playPrevious(); }
 
-void MprisPlayer::Pause() { m_controller.player().Pause(); }
+void MprisPlayer::Pause() { m_controller.player().pause(); }
 
 void MprisPlayer::PlayPause()
 {
@@ -123,14 +123,14 @@ void MprisPlayer::PlayPause()
         Play();
 }
 
-void MprisPlayer::Stop() { m_controller.player().Stop(); }
+void MprisPlayer::Stop() { m_controller.player().stop(); }
 
-void MprisPlayer::Play() { m_controller.player().Play(); }
+void MprisPlayer::Play() { m_controller.player().play(); }
 
 void MprisPlayer::Seek(qlonglong offsetUs)
 {
     IMediaPlayer& player = m_controller.player();
-    if (player.FileName().empty())
+    if (player.fileName().empty())
         return;
     // Beyond a century either way is as far as it goes, and no sum overflows.
     constexpr qlonglong kFarUs = 100LL * 365 * 24 * 3600 * 1000 * 1000;

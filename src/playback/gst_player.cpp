@@ -58,7 +58,7 @@ GstPlayer::GstPlayer(GstPlayerOptions options, QObject* parent)
 
 GstPlayer::~GstPlayer() = default;
 
-void GstPlayer::Open(const std::string& path)
+void GstPlayer::open(const std::string& path)
 {
     requireReadableRegularFile(path);
     m_fileName = path;
@@ -78,7 +78,7 @@ void GstPlayer::startRun()
     emit stateChanged();
 }
 
-void GstPlayer::Play()
+void GstPlayer::play()
 {
     if (m_fileName.empty() || m_state == PlaybackState::Playing)
         return;
@@ -91,7 +91,7 @@ void GstPlayer::Play()
     setState(PlaybackState::Playing);
 }
 
-void GstPlayer::Stop()
+void GstPlayer::stop()
 {
     if (m_state == PlaybackState::Stopped)
         return;
@@ -103,7 +103,7 @@ void GstPlayer::Stop()
     setState(PlaybackState::Stopped);
 }
 
-void GstPlayer::Pause()
+void GstPlayer::pause()
 {
     if (m_state != PlaybackState::Playing)
         return;
@@ -112,17 +112,17 @@ void GstPlayer::Pause()
     setState(PlaybackState::Paused);
 }
 
-std::string GstPlayer::FileName() const
+std::string GstPlayer::fileName() const
 {
     return m_fileName;
 }
 
-int GstPlayer::Volume() const
+int GstPlayer::volume() const
 {
     return m_volume;
 }
 
-void GstPlayer::SetVolume(int level)
+void GstPlayer::setVolume(int level)
 {
     if (level < kSilent || level > kLoudest)
         throw std::out_of_range("volume level " + std::to_string(level) + " is outside "

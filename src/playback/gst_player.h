@@ -35,13 +35,13 @@ public:
     explicit GstPlayer(GstPlayerOptions options, QObject* parent = nullptr);
     ~GstPlayer() override;
 
-    void Open(const std::string& path) override;
-    void Play() override;
-    void Stop() override;
-    void Pause() override;
-    std::string FileName() const override;
-    int Volume() const override;
-    void SetVolume(int level) override;
+    void open(const std::string& path) override;
+    void play() override;
+    void stop() override;
+    void pause() override;
+    std::string fileName() const override;
+    int volume() const override;
+    void setVolume(int level) override;
 
     PlaybackState playbackState() const override;
     qint64 position() const override;

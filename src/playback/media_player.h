@@ -24,19 +24,19 @@ public:
 
     // Loads the file and starts playing it from its beginning. Throws
     // std::runtime_error when the path names no readable regular file.
-    virtual void Open(const std::string& path) = 0;
+    virtual void open(const std::string& path) = 0;
     // Act on the loaded file; nothing happens before the first Open. Play
     // after a stop, an end or a failure starts the file from its beginning.
-    virtual void Play() = 0;
-    virtual void Stop() = 0;
-    virtual void Pause() = 0;
+    virtual void play() = 0;
+    virtual void stop() = 0;
+    virtual void pause() = 0;
     // The file last opened; empty until the first Open.
-    virtual std::string FileName() const = 0;
+    virtual std::string fileName() const = 0;
     // Volume level in hundredths of a decibel, kSilent..kLoudest.
-    virtual int Volume() const = 0;
+    virtual int volume() const = 0;
     // Throws std::out_of_range for a level outside kSilent..kLoudest; the
     // level then stays as it was.
-    virtual void SetVolume(int level) = 0;
+    virtual void setVolume(int level) = 0;
 
     virtual PlaybackState playbackState() const = 0;
     // Milliseconds into the current file, and its length (0 while unknown).
@@ -52,13 +52,13 @@ signals:
     // The current file could not be played (not decodable, vanished, ...);
     // endOfStream() does not follow.
     void playbackFailed(const QString& message);
-    // playbackState() or FileName() changed.
+    // playbackState() or fileName() changed.
     void stateChanged();
     void positionChanged(qint64 ms);
     void durationChanged(qint64 ms);
     // A seek was carried out; position() is the new place.
     void seeked(qint64 ms);
-    // Volume() changed.
+    // volume() changed.
     void volumeChanged(int level);
 };
 

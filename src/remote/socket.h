@@ -9,6 +9,17 @@
 
 namespace tallowcrest {
 
+// The socket's state, numbered as the protocol's hosts have always counted
+// them: closed and listening are the two the server tests.
+enum class SocketState : int {
+    Closed = 0,
+    Listening = 2,
+    ConnectionPending = 3,
+    Connected = 7,
+    Closing = 8,
+    Error = 9,
+};
+
 // What the server needs of its one TCP socket: it first listens, then carries
 // the one accepted connection.
 //
@@ -26,14 +37,6 @@ class ISocket : public QObject {
     Q_OBJECT
 
 public:
-    enum StateValue : int {
-        Closed = 0,
-        Listening = 2,
-        ConnectionPending = 3,
-        Connected = 7,
-        Closing = 8,
-        Error = 9,
-    };
 
     using QObject::QObject;
     ~ISocket() override = default;
@@ -50,7 +53,7 @@ public:
     // Queues the bytes unchanged and starts pushing them to the peer at once.
     // Throws std::runtime_error when there is no connection to send on.
     virtual void SendData(std::string_view bytes) = 0;
-    virtual int State() const = 0;
+    virtual SocketState State() const = 0;
     // Holds the calling thread for ms milliseconds, handling no events, while
     // still pushing bytes already queued to the peer.
     virtual void hold(int ms) = 0;

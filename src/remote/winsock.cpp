@@ -146,16 +146,16 @@ void Winsock::SendData(std::string_view bytes)
         throw failure(QStringLiteral("The connection was lost while sending"));
 }
 
-int Winsock::State() const
+SocketState Winsock::State() const
 {
     if (m_connection) {
         if (m_failed)
-            return Error;
+            return SocketState::Error;
         if (m_peerGone || m_connection->state() != QAbstractSocket::ConnectedState)
-            return Closing;
-        return Connected;
+            return SocketState::Closing;
+        return SocketState::Connected;
     }
-    return m_server.isListening() ? Listening : Closed;
+    return m_server.isListening() ? SocketState::Listening : SocketState::Closed;
 }
 
 // Holding runs no event loop, so no timer, socket or window event is handled

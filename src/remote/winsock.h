@@ -32,7 +32,7 @@ public:
     void Close() override;
     std::string GetData() override;
     void SendData(std::string_view bytes) override;
-    int State() const override;
+    SocketState State() const override;
     void hold(int ms) override;
 
 private:

@@ -16,12 +16,12 @@ void LoadFiles(const std::string& mediaFolder, ITrackList& lstFiles, IMessageBox
                         MessageStyle::Critical);
         return;
     }
-    lstFiles.Clear();
+    lstFiles.clear();
     if (!scanned) {
         ScanFolder(withTrailingSeparator(mediaFolder));
         scanned = std::exchange(TrackListBuffer, {});
     }
-    lstFiles.AddLines(std::move(*scanned));
+    lstFiles.addLines(std::move(*scanned));
 }
 
 }  // namespace tallowcrest

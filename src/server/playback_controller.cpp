@@ -78,29 +78,29 @@ void PlaybackController::setShuffleOn(bool on)
 
 void PlaybackController::playRow(int index)
 {
-    m_parts.lstFiles.SetSelectedIndex(index);
+    m_parts.lstFiles.setSelectedIndex(index);
     lstFiles_DblClick();
 }
 
 void PlaybackController::playNext()
 {
-    const int count = m_parts.lstFiles.Count();
+    const int count = m_parts.lstFiles.count();
     if (count > 0)
-        playRow((m_parts.lstFiles.SelectedIndex() + 1) % count);
+        playRow((m_parts.lstFiles.selectedIndex() + 1) % count);
 }
 
 void PlaybackController::playPrevious()
 {
-    const int count = m_parts.lstFiles.Count();
-    const int selected = m_parts.lstFiles.SelectedIndex();
+    const int count = m_parts.lstFiles.count();
+    const int selected = m_parts.lstFiles.selectedIndex();
     if (count > 0)
         playRow(selected <= 0 ? count - 1 : selected - 1);
 }
 
 bool PlaybackController::clientConnected() const
 {
-    const int state = m_parts.winsock.State();
-    return state != ISocket::Closed && state != ISocket::Listening;
+    const SocketState state = m_parts.winsock.State();
+    return state != SocketState::Closed && state != SocketState::Listening;
 }
 
 void PlaybackController::notify(std::string_view text)
@@ -123,16 +123,16 @@ void PlaybackController::endOfTrack()
         return;
     }
     ITrackList& list = m_parts.lstFiles;
-    while (list.Count() > 0 && m_failedInARow < list.Count()) {
-        const int count = list.Count();
+    while (list.count() > 0 && m_failedInARow < list.count()) {
+        const int count = list.count();
         bool opened = false;
         if (m_shuffleOn) {
-            list.SetSelectedIndex(randomIndex(m_parts.drawRandom(), count));
+            list.setSelectedIndex(randomIndex(m_parts.drawRandom(), count));
             // A random pick keeps the caption of the track before it.
             opened = openSelected(false);
         } else {
-            const int selected = list.SelectedIndex();
-            list.SetSelectedIndex(selected >= count - 1 ? 0 : selected + 1);
+            const int selected = list.selectedIndex();
+            list.setSelectedIndex(selected >= count - 1 ? 0 : selected + 1);
             opened = openSelected(true);
         }
         if (opened)
@@ -143,16 +143,16 @@ void PlaybackController::endOfTrack()
 
 bool PlaybackController::openSelected(bool showTitle)
 {
-    const int selected = m_parts.lstFiles.SelectedIndex();
-    if (selected < 0 || selected >= m_parts.lstFiles.Count())
+    const int selected = m_parts.lstFiles.selectedIndex();
+    if (selected < 0 || selected >= m_parts.lstFiles.count())
         return true;  // nothing picked: nothing to play, nothing failed
-    return playFile(std::string(m_parts.lstFiles.Row(selected)), showTitle);
+    return playFile(std::string(m_parts.lstFiles.row(selected)), showTitle);
 }
 
 bool PlaybackController::playFile(const std::string& path, bool showTitle)
 {
     try {
-        m_parts.media.Open(path);
+        m_parts.media.open(path);
     } catch (const std::exception&) {
         return false;
     }

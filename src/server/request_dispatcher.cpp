@@ -100,8 +100,8 @@ void RequestDispatcher::sendTrackList(const std::string&)
     WriteTrackList(m_context.mediaFolder(), file);
     SendTrackList(file, m_context.winsock);
 
-    m_context.lstFiles.Clear();
-    m_context.lstFiles.AddLines(readWholeFile(file));
+    m_context.lstFiles.clear();
+    m_context.lstFiles.addLines(readWholeFile(file));
     if (::unlink(file.c_str()) != 0)
         throw std::runtime_error("cannot delete " + file);
 }
@@ -112,14 +112,14 @@ void RequestDispatcher::openTrack(const std::string& path)
         send(protocol::kTrackEnded);
         return;
     }
-    m_context.media.Open(path);
+    m_context.media.open(path);
     m_context.setCaption(captionFor(path));
     send(std::string(protocol::kTrackOpened) + TrackTitle(path));
 }
 
 bool RequestDispatcher::replyIfNothingLoaded()
 {
-    if (!m_context.media.FileName().empty())
+    if (!m_context.media.fileName().empty())
         return false;
     send(protocol::kTrackEnded);
     return true;
@@ -128,27 +128,27 @@ bool RequestDispatcher::replyIfNothingLoaded()
 void RequestDispatcher::play(const std::string&)
 {
     if (!replyIfNothingLoaded())
-        m_context.media.Play();
+        m_context.media.play();
 }
 
 void RequestDispatcher::stop(const std::string&)
 {
     if (!replyIfNothingLoaded())
-        m_context.media.Stop();
+        m_context.media.stop();
 }
 
 void RequestDispatcher::pause(const std::string&)
 {
     if (!replyIfNothingLoaded())
-        m_context.media.Pause();
+        m_context.media.pause();
 }
 
 void RequestDispatcher::changeVolume(int step)
 {
     int changed = 0;
-    if (__builtin_add_overflow(m_context.media.Volume(), step, &changed))
+    if (__builtin_add_overflow(m_context.media.volume(), step, &changed))
         throw std::overflow_error("volume level out of range");
-    m_context.media.SetVolume(changed);
+    m_context.media.setVolume(changed);
 }
 
 void RequestDispatcher::louder(const std::string&) { changeVolume(protocol::kVolumeStep); }

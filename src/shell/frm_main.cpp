@@ -148,7 +148,7 @@ void frmMain::keepSelectionInStep()
                 if (m_syncingSelection)
                     return;
                 m_syncingSelection = true;
-                m_trackList.SetSelectedIndex(current.isValid() ? current.row() : -1);
+                m_trackList.setSelectedIndex(current.isValid() ? current.row() : -1);
                 m_syncingSelection = false;
             });
     connect(&m_trackList, &TrackListModel::selectedIndexChanged, this, [this](int index) {

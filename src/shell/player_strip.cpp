@@ -80,9 +80,9 @@ PlayerStrip::PlayerStrip(IMediaPlayer& player, QWidget* parent)
     layout->addWidget(m_time);
     layout->addWidget(m_phone);
 
-    connect(m_play, &QToolButton::clicked, this, [this] { m_player.Play(); });
-    connect(m_pause, &QToolButton::clicked, this, [this] { m_player.Pause(); });
-    connect(m_stop, &QToolButton::clicked, this, [this] { m_player.Stop(); });
+    connect(m_play, &QToolButton::clicked, this, [this] { m_player.play(); });
+    connect(m_pause, &QToolButton::clicked, this, [this] { m_player.pause(); });
+    connect(m_stop, &QToolButton::clicked, this, [this] { m_player.stop(); });
     // actionTriggered covers dragging, clicks on the groove and keys; the new
     // position is already in sliderPosition() when it fires.
     connect(m_slider, &QSlider::actionTriggered, this,
@@ -127,7 +127,7 @@ void PlayerStrip::updateTimeText()
 
 void PlayerStrip::updateButtons()
 {
-    const bool loaded = !m_player.FileName().empty();
+    const bool loaded = !m_player.fileName().empty();
     const IMediaPlayer::PlaybackState state = m_player.playbackState();
     m_play->setEnabled(loaded && state != IMediaPlayer::PlaybackState::Playing);
     m_pause->setEnabled(loaded && state == IMediaPlayer::PlaybackState::Playing);

@@ -222,10 +222,10 @@ QJsonObject WebApi::state()
         {"state", QLatin1String(stateName(player.playbackState()))},
         {"position", player.position()},
         {"duration", player.duration()},
-        {"volume", volumeForLevel(player.Volume())},
+        {"volume", volumeForLevel(player.volume())},
         {"shuffle", m_controller.ShuffleOn()},
         {"client", m_controller.clientConnected()},
-        {"index", m_controller.trackList().SelectedIndex()},
+        {"index", m_controller.trackList().selectedIndex()},
         {"version", qint64(m_controller.trackList().version())},
     };
 }
@@ -239,13 +239,13 @@ WebReply WebApi::tracks(const QUrlQuery& query)
     QJsonArray rows;
     int total = 0;
     if (text.isEmpty()) {
-        total = list.Count();
+        total = list.count();
         for (int index = offset; index < total && index - offset < limit; ++index)
-            rows.append(rowJson(index, list.Row(index)));
+            rows.append(rowJson(index, list.row(index)));
     } else {
         const TitleMatcher matcher(text);
-        for (int index = 0; index < list.Count(); ++index) {
-            const std::string_view path = list.Row(index);
+        for (int index = 0; index < list.count(); ++index) {
+            const std::string_view path = list.row(index);
             if (!matcher.matches(titleOfPath(path)))
                 continue;
             if (total >= offset && total - offset < limit)
@@ -264,7 +264,7 @@ void WebApi::play(const QJsonObject& body)
     const qint64 version = wholeField(body, "version", 0, 9e15);
     if (quint64(version) != list.version())
         refuse("the track list has changed since; load it again", 409);
-    if (index >= list.Count())
+    if (index >= list.count())
         refuse("there is no row " + QByteArray::number(index));
     m_controller.playRow(int(index));
 }
@@ -274,11 +274,11 @@ void WebApi::control(const QJsonObject& body)
     const QString action = body.value(QLatin1String("action")).toString();
     IMediaPlayer& player = m_controller.player();
     if (action == QLatin1String("play"))
-        player.Play();
+        player.play();
     else if (action == QLatin1String("pause"))
-        player.Pause();
+        player.pause();
     else if (action == QLatin1String("stop"))
-        player.Stop();
+        player.stop();
     else if (action == QLatin1String("next"))
         m_controller.playNext();
     else if (action == QLatin1String("previous"))
@@ -292,7 +292,7 @@ void WebApi::volume(const QJsonObject& body)
     const double volume = numberField(body, "volume");
     if (volume < 0 || volume > 1)
         refuse("\"volume\" must be from 0 to 1");
-    m_controller.player().SetVolume(levelForVolume(volume));
+    m_controller.player().setVolume(levelForVolume(volume));
 }
 
 }  // namespace tallowcrest

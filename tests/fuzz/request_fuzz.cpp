@@ -64,25 +64,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string folders[] = {root + "/media", root + "/media/", kFolderNotSet, root + "/none", "",
                                    root + "/media/sub/deep", root + "/media/a.mp3", root + "/media/dirs"};
     settings.save(kAppName, kSettingsSection, kDirKey, folders[(data[0] >> 3) & 7]);
-    player.volume = std::vector{-600, 0, -50, -100, -10000, -9950, -9900, -5000}[data[0] & 7];
+    player.level = std::vector{-600, 0, -50, -100, -10000, -9950, -9900, -5000}[data[0] & 7];
     socket.sendsBeforeFailure = std::vector{-1, 0, 1, 4}[data[0] >> 6];
     player.unplayable = {data[1] & 12 ? root + "/media/a.mp3" : ""};
     prompt.answers = {"", root + "/missing", root + "/media"};
     server.Form_Load();
-    require(socket.state == ISocket::Listening, "", "not listening after start-up");
+    require(socket.state == SocketState::Listening, "", "not listening after start-up");
     emit socket.connectionRequest(1);
     const auto handle = [&](const std::string& block) {
-        const std::string op = block.substr(0, 2), fileBefore = player.fileName;
-        const auto [calls, volume, rows] = std::tuple(player.calls.size(), player.volume, list.version());
+        const std::string op = block.substr(0, 2), fileBefore = player.opened;
+        const auto [calls, volume, rows] = std::tuple(player.calls.size(), player.level, list.version());
         socket.sent.clear(), socket.holds.clear();
         socket.incoming = block;
         emit socket.dataArrival();
         const auto& sent = socket.sent;
         const bool cut = socket.sendsBeforeFailure == 0, transport = op >= wire::kPlay && op <= wire::kPause;
         const bool isList = op == wire::kListTracks && !sent.empty(), ended = isList && sent.back() == wire::kListEnd;
-        require(socket.incoming.empty() && socket.state == ISocket::Connected, block, "the connection was lost");
+        require(socket.incoming.empty() && socket.state == SocketState::Connected, block, "the connection was lost");
         if (!isList && !sent.empty() && sent[0].starts_with(wire::kTrackOpened))
-            require(op == wire::kOpenTrack && player.fileName == block.substr(2) && player.calls.size() > calls, block,
+            require(op == wire::kOpenTrack && player.opened == block.substr(2) && player.calls.size() > calls, block,
                     "CODE_11 without opening the track named");
         else if (!isList && !sent.empty())
             require(sent[0] == wire::kTrackEnded && player.calls.size() == calls &&
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         require(op == wire::kOpenTrack || transport || player.calls.size() == calls, block, "the player was driven");
         const int wanted = volume + (op == wire::kLouder ? 100 : op == wire::kQuieter ? -100 : 0);
         const bool inRange = wanted >= IMediaPlayer::kSilent && wanted <= IMediaPlayer::kLoudest;
-        require(player.volume == (inRange ? wanted : volume), block, "the volume did not move by one step");
+        require(player.level == (inRange ? wanted : volume), block, "the volume did not move by one step");
         // START, pieces of 2048 bytes (the last one shorter), END and a pause; each line is a file under the
         // media folder, and the window shows as many rows.
         require(!isList || (sent[0] == wire::kListStart && (ended || cut)), block, "a list not in START ... END");
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             require(end != std::string::npos && line.starts_with(folder) && fs::is_regular_file(line), block,
                     "a list line that is no file under the media folder");
         }
-        require(!ended || (lines == list.Count() && socket.holds.size() == 1), block,
+        require(!ended || (lines == list.count() && socket.holds.size() == 1), block,
                 "the window's list is not the one sent, or no pause after it");
     };
     std::string block;
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         else
             handle(block.size() > 2 && block[2] == '@' ? block.replace(2, 1, root) : block), block.clear();
     emit socket.peerClosed();
-    require(socket.state == ISocket::Listening, "", "not listening again after the client left");
+    require(socket.state == SocketState::Listening, "", "not listening again after the client left");
     return 0;
 }
 

@@ -18,10 +18,10 @@ TEST(TrackListModel, EveryCrLfEndsARowRowsAddUpInOrderAndAClearEmptiesListAndSel
         {"a\r\nb", {"a", "b"}}, {"a\r\nb\r", {"a", "b\r"}}, {std::string("\xe9\0x\r\n", 5), {std::string("\xe9\0x", 3)}}};
     for (const auto& [text, expected] : cases) {
         TrackListModel model;
-        model.AddLines(text);
+        model.addLines(text);
         Rows rows;
-        for (int i = 0; i < model.Count(); ++i)
-            rows.emplace_back(model.Row(i));
+        for (int i = 0; i < model.count(); ++i)
+            rows.emplace_back(model.row(i));
         EXPECT_EQ(rows, expected) << text;
     }
 
@@ -35,31 +35,31 @@ TEST(TrackListModel, EveryCrLfEndsARowRowsAddUpInOrderAndAClearEmptiesListAndSel
     for (int i = 0; i < 200000; ++i)
         big += "/music/" + std::to_string(i) + ".mp3\r\n";
     const quint64 before = model.version();
-    model.AddLines(big);
-    model.AddLines("");
-    model.AddLines("/m/\xe9t\xe9.mp3\r\n/m/z.mp3\r\n");
+    model.addLines(big);
+    model.addLines("");
+    model.addLines("/m/\xe9t\xe9.mp3\r\n/m/z.mp3\r\n");
     EXPECT_EQ(inserted, (std::vector<std::pair<int, int>>{{0, 199999}, {200000, 200001}}));
     ASSERT_EQ(model.rowCount(), 200002);
-    EXPECT_EQ(model.Row(199999), "/music/199999.mp3");
-    EXPECT_EQ(model.Row(200000), "/m/\xe9t\xe9.mp3");
+    EXPECT_EQ(model.row(199999), "/music/199999.mp3");
+    EXPECT_EQ(model.row(200000), "/m/\xe9t\xe9.mp3");
     EXPECT_EQ(model.data(model.index(200001), TrackListModel::PathBytesRole).toByteArray(), "/m/z.mp3");
     EXPECT_EQ(model.data(model.index(0)).toString(), "/music/0.mp3");
     EXPECT_FALSE(model.data(model.index(200002)).isValid());
     for (int bad : {-1, 200002})
-        EXPECT_THROW(model.Row(bad), std::out_of_range) << bad;
+        EXPECT_THROW(model.row(bad), std::out_of_range) << bad;
     EXPECT_NE(model.version(), before);
 
     for (int index : {1, 1, 0, -1, 150000})
-        model.SetSelectedIndex(index);
+        model.setSelectedIndex(index);
     for (int bad : {200002, -2})
-        EXPECT_THROW(model.SetSelectedIndex(bad), std::out_of_range) << bad;
-    EXPECT_EQ(model.SelectedIndex(), 150000);
+        EXPECT_THROW(model.setSelectedIndex(bad), std::out_of_range) << bad;
+    EXPECT_EQ(model.selectedIndex(), 150000);
     const quint64 filled = model.version();
-    model.Clear();
+    model.clear();
     EXPECT_EQ(selections, (std::vector<int>{1, 0, -1, 150000, -1}));
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_NE(model.version(), filled);
-    EXPECT_THROW(model.SetSelectedIndex(0), std::out_of_range);
+    EXPECT_THROW(model.setSelectedIndex(0), std::out_of_range);
 }
 
 TEST(colFFiles, KeysPositionsAndRecordsThatAreNotStored)

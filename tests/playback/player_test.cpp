@@ -90,40 +90,40 @@ TEST_F(GstPlayerTest, EndsComeOncePerPlayThroughAndFailuresInsteadOfEnds)
     std::ofstream(garbage) << std::string(65536, 'x');
     struct Row { const char* name; std::function<void(Watched&)> act; int ends, failures; };
     const Row rows[] = {
-        {"plays through, by a name that is not UTF-8", [&](Watched& w) { w.mark(), w.player.Open(odd); }, 1, 0},
+        {"plays through, by a name that is not UTF-8", [&](Watched& w) { w.mark(), w.player.open(odd); }, 1, 0},
         // Played on after a pause, then stopped while the main thread sleeps
         // through the end, which is then still on its way.
         {"pause, play on, stop as it ends, play again", [&](Watched& w) {
-             w.player.Open(a);
+             w.player.open(a);
              ASSERT_TRUE(w.playedPast(400));
-             w.player.Pause();
+             w.player.pause();
              SpinFor(300);
              EXPECT_LE(wakeUps(900), 2);  // a paused player sleeps
              EXPECT_EQ(w.player.playbackState(), State::Paused);
              const qint64 held = w.player.position();
              w.positions.clear();
-             w.player.Play();
+             w.player.play();
              ASSERT_TRUE(SpinUntil([&] { return !w.positions.empty(); }));
              EXPECT_GE(w.positions.front(), held);
              QThread::msleep(800);
-             w.player.Stop();
+             w.player.stop();
              SpinFor(300);
              EXPECT_EQ(w.player.position(), 0);
-             w.mark(), w.player.Play();
+             w.mark(), w.player.play();
          }, 1, 0},
         {"another file opened, the first ending during the switch", [&](Watched& w) {
-             w.player.Open(a);
+             w.player.open(a);
              ASSERT_TRUE(w.playedPast(600));
              w.slowNext(700);
-             w.mark(), w.player.Open(b);
+             w.mark(), w.player.open(b);
          }, 1, 0},
         {"three opens at once", [&](Watched& w) {
              w.mark();
              for (const std::string* path : {&longer, &b, &a})
-                 w.player.Open(*path);
-             EXPECT_EQ(w.player.FileName(), a);
+                 w.player.open(*path);
+             EXPECT_EQ(w.player.fileName(), a);
          }, 1, 0},
-        {"undecodable", [&](Watched& w) { w.player.Open(garbage); }, 0, 1},
+        {"undecodable", [&](Watched& w) { w.player.open(garbage); }, 0, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -151,23 +151,23 @@ TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)
                                     mp3("a.mp3") + std::string("\0x", 2)}) {
         std::string error = "no error";
         try {
-            player.Open(path);
+            player.open(path);
         } catch (const std::runtime_error& e) {
             error = e.what();
         }
         EXPECT_TRUE(error.starts_with(("cannot open \"" + path + "\": ").c_str())) << error;  // what() ends at a NUL
-        EXPECT_EQ(player.FileName(), "");
+        EXPECT_EQ(player.fileName(), "");
     }
-    player.Stop(), player.Play(), player.seek(100), player.Pause();
+    player.stop(), player.play(), player.seek(100), player.pause();
     EXPECT_EQ(player.playbackState(), State::Stopped);
 
     // From -600 on, a level outside the range is rejected and the last one stays.
     for (auto [level, kept] : {std::pair{1, -600}, {-10000, -10000}, {-10001, -10000}, {0, 0}}) {
         if (level == kept)
-            player.SetVolume(level);
+            player.setVolume(level);
         else
-            EXPECT_THROW(player.SetVolume(level), std::out_of_range);
-        EXPECT_EQ(player.Volume(), kept);
+            EXPECT_THROW(player.setVolume(level), std::out_of_range);
+        EXPECT_EQ(player.volume(), kept);
     }
     for (auto [level, gain] : {std::pair{0, 1.0}, {-2000, 0.1}, {-600, 0.5011872336}, {-10000, 0.0}})
         EXPECT_NEAR(GstPlayer::gainForLevel(level), gain, 1e-9) << level;
@@ -185,7 +185,7 @@ TEST_F(GstPlayerTest, HungPipelineIsReplacedWithoutHoldingTheMainThread)
     sinceTick.start();
     ticker.start(10);
     w->slowNext(20000);
-    w->mark(), w->player.Open(mp3("a.mp3"));
+    w->mark(), w->player.open(mp3("a.mp3"));
     ASSERT_TRUE(w->playedPast(300));
     w->slowNext(20000);
     w->settle(1);

@@ -33,7 +33,7 @@ protected:
         m_port = freePort();
         m_server = std::make_unique<LiveServer>(library(), std::to_string(m_port), std::move(trackListFile));
         ASSERT_TRUE(m_client.connect(m_port)) << std::strerror(errno);
-        ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == ISocket::Connected; }));
+        ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == SocketState::Connected; }));
     }
     std::string request(const std::string& block, int quietMs = 300)
     {
@@ -116,7 +116,7 @@ TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByIts
 
     EXPECT_EQ(request("01" + track), "CODE_11Caf\xe9 \x01 One");
     EXPECT_EQ(m_server->controller.caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
-    EXPECT_EQ(m_server->media.FileName(), track);
+    EXPECT_EQ(m_server->media.fileName(), track);
     using State = IMediaPlayer::PlaybackState;
     for (const auto& [op, state] : {std::pair{"04", State::Paused}, {"02", State::Playing}, {"03", State::Stopped},
                                     {"02", State::Playing}}) {
@@ -131,9 +131,9 @@ TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByIts
     const std::tuple<const char*, int, int> levels[] = {
         {"06", -600, -700}, {"05", -700, -600}, {"05xyz", -600, -500}, {"05", 0, 0}, {"06", -10000, -10000}};
     for (const auto& [op, before, after] : levels) {
-        m_server->media.SetVolume(before);
+        m_server->media.setVolume(before);
         EXPECT_EQ(request(op), "") << op;
-        EXPECT_EQ(m_server->media.Volume(), after) << op << " from " << before;
+        EXPECT_EQ(m_server->media.volume(), after) << op << " from " << before;
     }
     const std::pair<std::string, bool> shuffles[] = {
         {"true", true}, {"FALSE", false}, {"1", true}, {"0", false}, {"-1", true}, {"yes", true}, {"", true},
@@ -159,7 +159,7 @@ TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
         ASSERT_EQ(server.messageBox.shown.size(), 1u) << port;
         EXPECT_EQ(server.messageBox.shown[0].title, "Error");
         EXPECT_EQ(server.messageBox.shown[0].text, "Cannot listen on port \"" + port + "\":\r\n" + why);
-        EXPECT_EQ(server.winsock.State(), ISocket::Closed);
+        EXPECT_EQ(server.winsock.State(), SocketState::Closed);
     }
 }
 
@@ -174,7 +174,7 @@ TEST(SendTrackList, FramedPiecesOfAtMost2048Bytes)
             content += char(i * 7);
         std::ofstream{file, std::ios::binary} << content;
         FakeSocket socket;
-        socket.state = ISocket::Connected;
+        socket.state = SocketState::Connected;
         SendTrackList(file, socket);
         EXPECT_EQ(socket.sent.size(), pieces + 2u) << length;
         EXPECT_EQ(socket.allSent(), "START" + content + "END") << length;

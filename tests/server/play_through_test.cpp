@@ -26,9 +26,9 @@ protected:
             m_opens += m_server->media.playbackState() == IMediaPlayer::PlaybackState::Playing;
         });
     }
-    std::string row(int index) const { return std::string(m_server->lstFiles.Row(index)); }
+    std::string row(int index) const { return std::string(m_server->lstFiles.row(index)); }
     std::string captionOf(int index) const { return "Tallowcrest Server: " + TrackTitle(row(index)); }
-    std::pair<int, std::string> now() const { return {m_server->lstFiles.SelectedIndex(), m_server->media.FileName()}; }
+    std::pair<int, std::string> now() const { return {m_server->lstFiles.selectedIndex(), m_server->media.fileName()}; }
     bool waitForOpens(int count) { return SpinUntil([&] { return m_opens >= count; }, 8000); }
     float nextDraw()
     {
@@ -58,11 +58,11 @@ TEST_F(PlayThroughTest, AClientHearsTheEndAloneThenTracksFollowInOrderWrappingOr
 
     m_server->controller.playRow(1);
     for (const int next : {2, 0}) {
-        ASSERT_TRUE(waitForOpens(m_opens + 1)) << "nothing followed " << m_server->media.FileName();
+        ASSERT_TRUE(waitForOpens(m_opens + 1)) << "nothing followed " << m_server->media.fileName();
         EXPECT_EQ(now(), std::pair(next, row(next)));
         EXPECT_EQ(m_server->caption(), captionOf(next));
     }
-    m_server->lstFiles.SetSelectedIndex(-1);  // as after the list was filled again
+    m_server->lstFiles.setSelectedIndex(-1);  // as after the list was filled again
     ASSERT_TRUE(waitForOpens(m_opens + 1));
     EXPECT_EQ(now(), std::pair(0, row(0)));
 
@@ -81,7 +81,7 @@ TEST_F(PlayThroughTest, UnplayableFilesAreSkippedAndAWholeRoundOfThemStops)
     const std::vector<std::string> rows = m_server->rows();
     const int good = std::find(rows.begin(), rows.end(), m_work.filePath("Good.mp3").toStdString()) - rows.begin();
     m_server->controller.playRow((good + 1) % 3);
-    ASSERT_TRUE(SpinUntil([&] { return m_server->media.FileName() == row(good); }, 15000));
+    ASSERT_TRUE(SpinUntil([&] { return m_server->media.fileName() == row(good); }, 15000));
     ASSERT_TRUE(waitForOpens(m_opens + 1)) << "the good one plays to its end, then the next";
     EXPECT_EQ(now(), std::pair((good + 1) % 3, row((good + 1) % 3)));
 

@@ -49,7 +49,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     EXPECT_EQ(controller().MediaFolder(), "not set");
     const auto box = [this](std::size_t i) { return m_box.shown.at(i).title + ": " + m_box.shown.at(i).text; };
     EXPECT_EQ(box(0), "Invalid path: Please click the 'Set Dir' button and enter a valid directory.");
-    EXPECT_EQ(std::pair(m_socket.localPort, m_socket.state), std::pair(9999, int(ISocket::Listening)));
+    EXPECT_EQ(std::pair(m_socket.localPort, m_socket.state), std::pair(9999, SocketState::Listening));
 
     m_store.save(kAppName, kSettingsSection, "PORT", "1");  // written by hand in another case
     m_prompt.answers = {"12345", "", path("missing"), path("lib")};
@@ -61,7 +61,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
 
     // A list request prompts until the folder exists and holds what arrives meanwhile.
     const std::string track = file("lib/Artist/t.mp3");
-    m_socket.state = ISocket::Connected;
+    m_socket.state = SocketState::Connected;
     m_prompt.onAsk = [this] {
         EXPECT_TRUE(m_socket.sent.empty()) << "nothing goes out before a folder is usable";
         if (m_prompt.asked.size() == 3) {
@@ -73,7 +73,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     emit m_socket.dataArrival();
     EXPECT_EQ(m_socket.sent, (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
     EXPECT_EQ(m_prompt.asked.size(), 4u) << "the port, then the folder till it exists";
-    EXPECT_EQ(m_list.Count(), 1);
+    EXPECT_EQ(m_list.count(), 1);
     // A client lost half-way ends the request: the list is not refilled.
     for (int i = 0; i < 10; ++i)
         file(QString("lib/track %1.mp3").arg(i));
@@ -82,7 +82,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     m_socket.incoming = "00";
     emit m_socket.dataArrival();
     EXPECT_EQ(m_socket.sent, std::vector<std::string>{"START"});
-    EXPECT_EQ(m_list.Count(), 1);
+    EXPECT_EQ(m_list.count(), 1);
 
     // The next start takes the new port and the scan made meanwhile, if it is of the same folder.
     FolderPrescan prescan(m_store);
@@ -90,13 +90,13 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     file("lib/b.mp3");
     m_controller.reset();
     controller(&prescan).Form_Load();
-    EXPECT_EQ(std::pair(m_socket.localPort, m_list.Count()), std::pair(12345, 11));
+    EXPECT_EQ(std::pair(m_socket.localPort, m_list.count()), std::pair(12345, 11));
     m_store.save(kAppName, kSettingsSection, kDirKey, path("lib/"));
     FolderPrescan other(m_store);
     m_store.save(kAppName, kSettingsSection, kDirKey, path("lib"));
     m_controller.reset();
     controller(&other).Form_Load();
-    EXPECT_EQ(m_list.Count(), 12) << "another folder's scan is not taken";
+    EXPECT_EQ(m_list.count(), 12) << "another folder's scan is not taken";
     emit m_socket.error(10053, "Connection is aborted");
     EXPECT_EQ(box(1), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
 }

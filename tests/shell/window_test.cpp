@@ -67,27 +67,27 @@ TEST_F(FrmMainTest, LaidOutAsDesignedItListsListensAndPassesOnRowsKeysButtonsAnd
 
     window.show();
     TrackListModel& rows = window.trackList();
-    EXPECT_EQ(std::tuple(rows.Count(), winsock.localPort, winsock.state, messageBox.shown.size()),
-              std::tuple(2, 4711, int(ISocket::Listening), size_t(0)));
+    EXPECT_EQ(std::tuple(rows.count(), winsock.localPort, winsock.state, messageBox.shown.size()),
+              std::tuple(2, 4711, SocketState::Listening, size_t(0)));
     auto* list = control<QListView>("lstFiles");
     const QPoint title = list->visualRect(rows.index(1, 0)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, title);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, title);
-    EXPECT_EQ(media.fileName, rows.Row(1));
-    EXPECT_EQ(window.windowTitle().toStdString(), "Tallowcrest Server: " + TrackTitle(rows.Row(1)));
+    EXPECT_EQ(media.opened, rows.row(1));
+    EXPECT_EQ(window.windowTitle().toStdString(), "Tallowcrest Server: " + TrackTitle(rows.row(1)));
     for (const auto& [key, row] : {std::pair(Qt::Key_Return, 0), std::pair(Qt::Key_Enter, 1)}) {
         list->setCurrentIndex(rows.index(row, 0));
         QTest::keyClick(list, key);
-        EXPECT_EQ(media.fileName, rows.Row(row)) << key;
+        EXPECT_EQ(media.opened, rows.row(row)) << key;
     }
-    rows.SetSelectedIndex(0);
+    rows.setSelectedIndex(0);
     EXPECT_EQ(list->currentIndex().row(), 0) << "the view follows the list's selection";
     prompt.answers = {"/srv/other music/", "8080"};
     control<QAbstractButton>("cmdDir")->click();
     control<QAbstractButton>("cmdPort")->click();
     EXPECT_EQ(prompt.asked, (std::vector<std::string>{"Please enter the Local Directory that you wish to use:",
                                                       "Please enter the Local Port that you wish to use:"}));
-    winsock.state = ISocket::Connected;  // a client hears each new value
+    winsock.state = SocketState::Connected;  // a client hears each new value
     for (const bool on : {true, false}) {
         control<QAbstractButton>("cmdRandomize")->click();
         EXPECT_EQ(window.controller().ShuffleOn(), on);

@@ -23,23 +23,23 @@ namespace tallowcrest::testing {
 class FakeSocket : public ISocket {
 public:
     void SetLocalPort(int32_t port) override { localPort = port; }
-    void Listen() override { state = Listening; }
-    void Accept(int32_t) override { state = Connected; }
-    void Close() override { state = Closed; }
+    void Listen() override { state = SocketState::Listening; }
+    void Accept(int32_t) override { state = SocketState::Connected; }
+    void Close() override { state = SocketState::Closed; }
     std::string GetData() override { return std::exchange(incoming, {}); }
     void SendData(std::string_view bytes) override
     {
-        if (state != Connected || sendsBeforeFailure == 0)
+        if (state != SocketState::Connected || sendsBeforeFailure == 0)
             throw std::runtime_error("no connection");
         --sendsBeforeFailure;
         sent.emplace_back(bytes);
     }
-    int State() const override { return state; }
+    SocketState State() const override { return state; }
     void hold(int ms) override { holds.push_back(ms); }
     std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
 
     int32_t localPort = 0;
-    int state = Closed;
+    SocketState state = SocketState::Closed;
     long sendsBeforeFailure = -1;  // negative: never fails
     std::string incoming;
     std::vector<std::string> sent;
@@ -49,32 +49,32 @@ public:
 // Records what it was asked and refuses the paths in `unplayable`.
 class FakePlayer : public IMediaPlayer {
 public:
-    void Open(const std::string& path) override
+    void open(const std::string& path) override
     {
         if (unplayable.contains(path))
             throw std::runtime_error("cannot open " + path);
-        fileName = path;
+        opened = path;
         calls.push_back("open " + path);
     }
-    void Play() override { calls.push_back("play"); }
-    void Stop() override { calls.push_back("stop"); }
-    void Pause() override { calls.push_back("pause"); }
-    std::string FileName() const override { return fileName; }
-    int Volume() const override { return volume; }
-    void SetVolume(int level) override
+    void play() override { calls.push_back("play"); }
+    void stop() override { calls.push_back("stop"); }
+    void pause() override { calls.push_back("pause"); }
+    std::string fileName() const override { return opened; }
+    int volume() const override { return level; }
+    void setVolume(int level) override
     {
         if (level < kSilent || level > kLoudest)
             throw std::out_of_range("volume");
-        volume = level;
+        this->level = level;
         emit volumeChanged(level);
     }
     PlaybackState playbackState() const override { return state; }
     qint64 position() const override { return 0; }
     qint64 duration() const override { return 0; }
     void seek(qint64) override {}
-    std::string fileName;
+    std::string opened;
     PlaybackState state = PlaybackState::Stopped;
-    int volume = -600;
+    int level = -600;
     std::set<std::string> unplayable;
     std::vector<std::string> calls;
 };

@@ -35,8 +35,8 @@ public:
     std::vector<std::string> rows() const
     {
         std::vector<std::string> rows;
-        for (int i = 0; i < lstFiles.Count(); ++i)
-            rows.emplace_back(lstFiles.Row(i));
+        for (int i = 0; i < lstFiles.count(); ++i)
+            rows.emplace_back(lstFiles.row(i));
         return rows;
     }
     std::string caption() const { return controller.caption().toStdString(); }

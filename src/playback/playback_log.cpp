@@ -1,0 +1,7 @@
+#include "playback/playback_log.h"
+
+namespace tallowcrest {
+
+Q_LOGGING_CATEGORY(playbackLog, "tallowcrest.playback", QtWarningMsg)
+
+}  // namespace tallowcrest
