@@ -213,13 +213,13 @@ bool folderCheckPasses(const std::string& mediaFolder)
     return ::stat(mediaFolder.c_str(), &info) == 0;
 }
 
-std::string TrackTitle(std::string_view path)
+std::string_view TrackTitle(std::string_view path)
 {
     const std::size_t separator = path.rfind('/');
     const std::string_view name = separator == std::string_view::npos ? path : path.substr(separator + 1);
     if (name.size() < 4)
         return {};
-    return std::string(name.substr(0, name.size() - 4));
+    return name.substr(0, name.size() - 4);
 }
 
 }  // namespace tallowcrest

@@ -27,7 +27,8 @@ std::string withTrailingSeparator(std::string folder);
 bool folderCheckPasses(const std::string& mediaFolder);
 
 // The name after the last "/" less its four-character extension, dropped by
-// count. A name shorter than four characters has the empty title.
-std::string TrackTitle(std::string_view path);
+// count. A name shorter than four characters has the empty title. The title
+// is a view into path.
+std::string_view TrackTitle(std::string_view path);
 
 }  // namespace tallowcrest

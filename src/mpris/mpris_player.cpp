@@ -1,13 +1,13 @@
 #include "mpris/mpris_player.h"
 
-#include "library/track_list.h"
 #include "library/track_scan.h"
 #include "mpris/mpris_service.h"
-#include "playback/media_player.h"
-#include "server/server_controller.h"
+#include "server/controls.h"
+#include "server/now_playing.h"
 
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -24,61 +24,57 @@ const QString kUnlistedTrack = QStringLiteral("/org/tallowcrest/track/unlisted")
 
 }  // namespace
 
-double busVolumeForLevel(int level)
-{
-    return level <= IMediaPlayer::kSilent ? 0.0 : std::pow(10.0, level / 2000.0);
-}
-
-int levelForBusVolume(double volume)
-{
-    if (!(volume > 0.0))
-        return IMediaPlayer::kSilent;
-    if (volume >= 1.0)
-        return IMediaPlayer::kLoudest;
-    return static_cast<int>(std::max<long>(IMediaPlayer::kSilent, std::lround(2000.0 * std::log10(volume))));
-}
-
-MprisPlayer::MprisPlayer(QObject* parent, const QDBusContext& calls, ServerController& controller,
+MprisPlayer::MprisPlayer(QObject* parent, const QDBusContext& calls, Controls& controls, const NowPlaying& nowPlaying,
                          const QDBusConnection& bus)
-    : QDBusAbstractAdaptor(parent), m_calls(calls), m_controller(controller), m_bus(bus), m_trackId(kNoTrack)
+    : QDBusAbstractAdaptor(parent),
+      m_calls(calls),
+      m_controls(controls),
+      m_nowPlaying(nowPlaying),
+      m_bus(bus),
+      m_trackId(kNoTrack)
 {
     m_announced = changingProperties();
-    IMediaPlayer& player = controller.player();
-    connect(&player, &IMediaPlayer::stateChanged, this, &MprisPlayer::announceChanges);
-    connect(&player, &IMediaPlayer::durationChanged, this, &MprisPlayer::announceChanges);
-    connect(&player, &IMediaPlayer::volumeChanged, this, &MprisPlayer::announceChanges);
-    connect(&player, &IMediaPlayer::seeked, this, [this](qint64 ms) { emit Seeked(ms * 1000); });
-    connect(&controller, &ServerController::shuffleChanged, this, &MprisPlayer::announceChanges);
-    connect(&controller, &ServerController::trackListChanged, this, &MprisPlayer::announceChanges);
+    connect(&nowPlaying, &NowPlaying::changed, this, [this](NowPlaying::Changes what) {
+        if (what & NowPlaying::Change::Seeked)
+            emit Seeked(m_nowPlaying.position() * 1000);
+        // The position is read when asked for, never announced.
+        if (what & ~NowPlaying::Changes(NowPlaying::Change::Position | NowPlaying::Change::Seeked))
+            announceChanges();
+    });
+}
+
+void MprisPlayer::report(Outcome outcome)
+{
+    if (outcome != Outcome::Done)
+        m_calls.sendErrorReply(QDBusError::Failed, QString::fromLatin1(describe(outcome)));
 }
 
 QString MprisPlayer::playbackStatus() const
 {
-    switch (m_controller.player().playbackState()) {
-    case IMediaPlayer::PlaybackState::Playing: return QStringLiteral("Playing");
-    case IMediaPlayer::PlaybackState::Paused: return QStringLiteral("Paused");
-    case IMediaPlayer::PlaybackState::Stopped: break;
+    switch (m_nowPlaying.status()) {
+    case NowPlaying::Status::Playing: return QStringLiteral("Playing");
+    case NowPlaying::Status::Paused: return QStringLiteral("Paused");
+    case NowPlaying::Status::Stopped: break;
     }
     return QStringLiteral("Stopped");
 }
 
-bool MprisPlayer::shuffle() const { return m_controller.ShuffleOn(); }
+bool MprisPlayer::shuffle() const { return m_nowPlaying.shuffle(); }
 
-void MprisPlayer::setShuffle(bool on) { m_controller.setShuffle(on); }
+void MprisPlayer::setShuffle(bool on) { m_controls.setShuffle(on); }
 
 void MprisPlayer::updateTrack()
 {
-    const std::string file = m_controller.player().fileName();
-    ITrackList& list = m_controller.trackList();
-    const int row = list.selectedIndex();
-    const bool rowIsFile = !file.empty() && row >= 0 && row < list.count() && list.row(row) == file;
+    const std::string file = m_nowPlaying.file();
+    const int row = m_nowPlaying.row();
+    const bool rowIsFile = !file.empty() && row >= 0 && row < m_nowPlaying.rowCount() && m_nowPlaying.rowPath(row) == file;
     // Another selection counts only once it is the file playing: a click on a
     // row opens nothing, but the file opened by URI may be played again from
     // its row.
-    if (file == m_trackFile && list.version() == m_trackListVersion && (row == m_trackRow || !rowIsFile))
+    if (file == m_trackFile && m_nowPlaying.listVersion() == m_trackListVersion && (row == m_trackRow || !rowIsFile))
         return;
     m_trackFile = file;
-    m_trackListVersion = list.version();
+    m_trackListVersion = m_nowPlaying.listVersion();
     m_trackRow = row;
     if (file.empty())
         m_trackId = QDBusObjectPath(kNoTrack);
@@ -97,52 +93,54 @@ QVariantMap MprisPlayer::metadata()
     // Escaped byte by byte, so that a name that is no UTF-8 survives.
     const QByteArray escaped = QByteArray::fromStdString(error ? m_trackFile : absolute).toPercentEncoding("/");
     data.insert(QStringLiteral("xesam:url"), QString::fromLatin1("file://" + escaped));
-    data.insert(QStringLiteral("xesam:title"), QString::fromStdString(TrackTitle(m_trackFile)));
-    if (const qint64 ms = m_controller.player().duration(); ms > 0)
+    const std::string_view title = TrackTitle(m_trackFile);
+    data.insert(QStringLiteral("xesam:title"), QFile::decodeName(QByteArray(title.data(), qsizetype(title.size()))));
+    if (const qint64 ms = m_nowPlaying.length(); ms > 0)
         data.insert(QStringLiteral("mpris:length"), qlonglong(ms * 1000));
     return data;
 }
 
-double MprisPlayer::volume() const { return busVolumeForLevel(m_controller.player().volume()); }
+double MprisPlayer::volume() const { return m_nowPlaying.volume(); }
 
-void MprisPlayer::setVolume(double volume) { m_controller.player().setVolume(levelForBusVolume(volume)); }
+// The bus asks that a value below 0 count as 0.
+void MprisPlayer::setVolume(double volume)
+{
+    if (!std::isnan(volume))
+        m_controls.setVolume(std::clamp(volume, 0.0, 1.0));
+}
 
-qlonglong MprisPlayer::position() const { return m_controller.player().position() * 1000; }
+qlonglong MprisPlayer::position() const { return m_nowPlaying.position() * 1000; }
 
-void MprisPlayer::Next() { m_controller.playNext(); }
+void MprisPlayer::Next() { report(m_controls.next()); }
 
-void MprisPlayer::Previous() { m_controller.playPrevious(); }
+void MprisPlayer::Previous() { report(m_controls.previous()); }
 
-void MprisPlayer::Pause() { m_controller.player().pause(); }
+void MprisPlayer::Pause() { report(m_controls.pause()); }
 
 void MprisPlayer::PlayPause()
 {
-    if (m_controller.player().playbackState() == IMediaPlayer::PlaybackState::Playing)
-        Pause();
-    else
-        Play();
+    report(m_nowPlaying.status() == NowPlaying::Status::Playing ? m_controls.pause() : m_controls.play());
 }
 
-void MprisPlayer::Stop() { m_controller.player().stop(); }
+void MprisPlayer::Stop() { report(m_controls.stop()); }
 
-void MprisPlayer::Play() { m_controller.player().play(); }
+void MprisPlayer::Play() { report(m_controls.play()); }
 
 void MprisPlayer::Seek(qlonglong offsetUs)
 {
-    IMediaPlayer& player = m_controller.player();
-    if (player.fileName().empty())
+    if (m_nowPlaying.file().empty())
         return;
     // Beyond a century either way is as far as it goes, and no sum overflows.
     constexpr qlonglong kFarUs = 100LL * 365 * 24 * 3600 * 1000 * 1000;
     offsetUs = std::clamp(offsetUs, -kFarUs, kFarUs);
-    const qint64 nowUs = player.position() * 1000;
-    const qint64 lengthUs = player.duration() * 1000;
+    const qint64 nowUs = m_nowPlaying.position() * 1000;
+    const qint64 lengthUs = m_nowPlaying.length() * 1000;
     // Past the end is the next track. Until the length is known (just after
     // an open or a play from the start), the player takes the place as it is.
     if (lengthUs > 0 && offsetUs > lengthUs - nowUs)
         Next();
     else
-        player.seek(std::max<qint64>(0, nowUs + offsetUs) / 1000);
+        m_controls.seek(std::max<qint64>(0, nowUs + offsetUs) / 1000);
 }
 
 void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong positionUs)
@@ -151,9 +149,9 @@ void MprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong position
     // A request for a track that has gone since is stale.
     if (m_trackFile.empty() || trackId != m_trackId)
         return;
-    const qint64 lengthUs = m_controller.player().duration() * 1000;
+    const qint64 lengthUs = m_nowPlaying.length() * 1000;
     if (positionUs >= 0 && (lengthUs <= 0 || positionUs <= lengthUs))
-        m_controller.player().seek(positionUs / 1000);
+        m_controls.seek(positionUs / 1000);
 }
 
 void MprisPlayer::OpenUri(const QString& uri)
@@ -162,7 +160,7 @@ void MprisPlayer::OpenUri(const QString& uri)
     const bool here = url.host().isEmpty() || url.host() == QStringLiteral("localhost");
     const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     if (url.scheme() != QStringLiteral("file") || !here || !path.startsWith('/') || path.contains('\0')
-        || !m_controller.playFile(path.toStdString()))
+        || m_controls.openFile(path.toStdString()) != Outcome::Done)
         m_calls.sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot play %1").arg(uri));
 }
 

@@ -12,16 +12,12 @@ class QDBusContext;
 
 namespace tallowcrest {
 
-class ServerController;
-
-// The bus's volume, 0.0 to 1.0, is the linear gain of the player's level in
-// hundredths of a decibel: v = 10^(level / 2000), and silent is 0.
-double busVolumeForLevel(int level);
-// 2000 * log10(v), rounded; 0 and below (and NaN) is silent, 1 and above full.
-int levelForBusVolume(double volume);
+class Controls;
+class NowPlaying;
+enum class Outcome;
 
 // org.mpris.MediaPlayer2.Player: the player strip, the list's order and the
-// "Randomize" switch, through the controller.
+// "Randomize" switch, through the controls every hand uses.
 class MprisPlayer : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
@@ -45,7 +41,8 @@ class MprisPlayer : public QDBusAbstractAdaptor {
 public:
     // calls: the context of the call being answered, which Qt keeps on the
     // object an adaptor adapts rather than on the adaptor.
-    MprisPlayer(QObject* parent, const QDBusContext& calls, ServerController& controller, const QDBusConnection& bus);
+    MprisPlayer(QObject* parent, const QDBusContext& calls, Controls& controls, const NowPlaying& nowPlaying,
+                const QDBusConnection& bus);
 
     QString playbackStatus() const;
     QString loopStatus() const { return QStringLiteral("Playlist"); }
@@ -76,12 +73,15 @@ private:
     // The properties that change, as last announced.
     QVariantMap changingProperties();
     void announceChanges();
+    // A command that did not go through answers the call with an error.
+    void report(Outcome outcome);
     // The track id belongs to the file as it was opened: the selected row if
     // that row is the file, else none of the rows.
     void updateTrack();
 
     const QDBusContext& m_calls;
-    ServerController& m_controller;
+    Controls& m_controls;
+    const NowPlaying& m_nowPlaying;
     QDBusConnection m_bus;
     QVariantMap m_announced;
     std::string m_trackFile;

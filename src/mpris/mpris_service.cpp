@@ -35,10 +35,10 @@ bool sessionBusNamed()
 
 }  // namespace
 
-MprisService::MprisService(ServerController& controller, WindowHands hands)
+MprisService::MprisService(Controls& controls, const NowPlaying& nowPlaying, WindowHands hands)
 {
     new MprisRoot(this, std::move(hands));
-    new MprisPlayer(this, *this, controller, QDBusConnection::sessionBus());
+    new MprisPlayer(this, *this, controls, nowPlaying, QDBusConnection::sessionBus());
 }
 
 MprisService::~MprisService()
@@ -49,7 +49,8 @@ MprisService::~MprisService()
     bus.unregisterObject(QString::fromLatin1(kObjectPath));
 }
 
-std::unique_ptr<MprisService> MprisService::start(ServerController& controller, WindowHands hands)
+std::unique_ptr<MprisService> MprisService::start(Controls& controls, const NowPlaying& nowPlaying,
+                                                  WindowHands hands)
 {
     const auto say = [](const char* what, const QString& why) {
         std::fprintf(stderr, "tallowcrest-server: %s (%s); media keys and playerctl will not reach the server\n", what,
@@ -62,7 +63,7 @@ std::unique_ptr<MprisService> MprisService::start(ServerController& controller, 
     const auto unavailable = [&](const char* what) { return say(what, bus.lastError().message()); };
     if (!bus.isConnected())
         return unavailable("no session bus");
-    std::unique_ptr<MprisService> service(new MprisService(controller, std::move(hands)));
+    std::unique_ptr<MprisService> service(new MprisService(controls, nowPlaying, std::move(hands)));
     if (!bus.registerObject(QString::fromLatin1(kObjectPath), service.get(), QDBusConnection::ExportAdaptors))
         return unavailable("cannot offer the player on the session bus");
     const QString own = QString::fromLatin1(kBusName);

@@ -1,5 +1,7 @@
 #include "playback/gst_player.h"
 
+#include "playback/volume_scale.h"
+
 #include <QtDebug>
 
 #include <algorithm>
@@ -134,11 +136,6 @@ void GstPlayer::setVolume(int level)
     if (m_pipeline)
         hand();
     emit volumeChanged(level);
-}
-
-double GstPlayer::gainForLevel(int level)
-{
-    return level <= kSilent ? 0.0 : std::pow(10.0, level / 2000.0);
 }
 
 IMediaPlayer::PlaybackState GstPlayer::playbackState() const

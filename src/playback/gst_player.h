@@ -48,9 +48,6 @@ public:
     qint64 duration() const override;
     void seek(qint64 ms) override;
 
-    // Linear amplitude for a level in hundredths of a decibel; kSilent is 0.
-    static double gainForLevel(int level);
-
 private:
     void startRun();
     void setState(PlaybackState state);

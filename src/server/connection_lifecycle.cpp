@@ -2,6 +2,7 @@
 
 #include "remote/socket.h"
 #include "server/dialogs.h"
+#include "server/server_log.h"
 
 #include <stdexcept>
 
@@ -42,6 +43,7 @@ void ConnectionLifecycle::startListening(const std::string& portText)
     m_portText = portText;
     const std::optional<int32_t> port = parsePortText(portText);
     if (!port) {
+        qCWarning(serverLog) << "cannot listen on port" << portText.c_str() << "- no whole number from 1 to 65535";
         m_messageBox.show("Cannot listen on port \"" + portText + "\":\r\n"
                          "the port must be a whole number from 1 to 65535.",
                          kErrorTitle, MessageStyle::Critical);
@@ -56,29 +58,31 @@ void ConnectionLifecycle::listenOrReport(const std::string& portText)
     try {
         m_winsock.Listen();
     } catch (const std::exception& failure) {
+        qCWarning(serverLog) << "cannot listen on port" << portText.c_str() << "-" << failure.what();
         m_messageBox.show("Cannot listen on port \"" + portText + "\":\r\n" + failure.what(),
                          kErrorTitle, MessageStyle::Critical);
     }
 }
 
-void ConnectionLifecycle::Winsock_ConnectionRequest(int32_t requestId)
+void ConnectionLifecycle::acceptClient(int32_t requestId)
 {
     m_winsock.Close();
     try {
         m_winsock.Accept(requestId);
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         // The caller gave up before we took it: nobody to serve, listen on.
+        qCDebug(serverLog) << "a client left before it was taken on:" << failure.what();
         listenOrReport(m_portText);
     }
 }
 
-void ConnectionLifecycle::Winsock_Close()
+void ConnectionLifecycle::clientLeft()
 {
     m_winsock.Close();
     listenOrReport(m_portText);
 }
 
-void ConnectionLifecycle::Winsock_Error(int number, const std::string& description)
+void ConnectionLifecycle::reportError(int number, const std::string& description)
 {
     m_messageBox.show("An error has occurred:\r\nError: " + std::to_string(number) +
                          "\r\nDescription: " + description,

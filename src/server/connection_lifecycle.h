@@ -20,9 +20,11 @@ public:
     // is reported in an "Error" box; everything else goes on working.
     void startListening(const std::string& portText);
 
-    void Winsock_ConnectionRequest(int32_t requestId);
-    void Winsock_Close();
-    void Winsock_Error(int number, const std::string& description);
+    // Stops listening and takes on the client that asked.
+    void acceptClient(int32_t requestId);
+    // The client has gone: listen again.
+    void clientLeft();
+    void reportError(int number, const std::string& description);
 
 private:
     void listenOrReport(const std::string& portText);

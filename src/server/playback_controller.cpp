@@ -5,7 +5,8 @@
 #include "playback/media_player.h"
 #include "remote/protocol.h"
 #include "remote/socket.h"
-#include "server/caption.h"
+#include "server/now_playing.h"
+#include "server/server_log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -42,83 +43,71 @@ int PlaybackController::randomIndex(float r, int count)
     return std::clamp(index, 0, count - 1);
 }
 
-void PlaybackController::lstFiles_DblClick()
+bool PlaybackController::playSelected()
 {
     // A deliberate pick gets a fresh round, even after play-through gave up.
     m_failedInARow = 0;
-    if (!openSelected(true))
-        Media_PlaybackFailed();
+    if (openSelected(true))
+        return true;
+    trackFailed();
+    return false;
 }
 
-void PlaybackController::Media_EndOfStream(int32_t)
+void PlaybackController::trackEnded()
 {
     m_failedInARow = 0;
-    endOfTrack();
+    playOn();
 }
 
-void PlaybackController::Media_PlaybackFailed()
+void PlaybackController::trackFailed()
 {
     ++m_failedInARow;
-    endOfTrack();
+    playOn();
 }
 
-void PlaybackController::cmdRandomize_Click()
+void PlaybackController::setShuffleAnnounced(bool on)
 {
-    setShuffleOn(!m_shuffleOn);
-    notify(m_shuffleOn ? protocol::kShuffleOn : protocol::kShuffleOff);
+    m_parts.nowPlaying.setShuffle(on);
+    notify(on ? protocol::kShuffleOn : protocol::kShuffleOff);
 }
 
-void PlaybackController::setShuffleOn(bool on)
-{
-    if (on == m_shuffleOn)
-        return;
-    m_shuffleOn = on;
-    m_parts.shuffleChanged(on);
-}
-
-void PlaybackController::playRow(int index)
+bool PlaybackController::playRow(int index)
 {
     m_parts.lstFiles.setSelectedIndex(index);
-    lstFiles_DblClick();
+    return playSelected();
 }
 
-void PlaybackController::playNext()
+bool PlaybackController::playNext()
 {
     const int count = m_parts.lstFiles.count();
-    if (count > 0)
-        playRow((m_parts.lstFiles.selectedIndex() + 1) % count);
+    return count > 0 && playRow((m_parts.lstFiles.selectedIndex() + 1) % count);
 }
 
-void PlaybackController::playPrevious()
+bool PlaybackController::playPrevious()
 {
     const int count = m_parts.lstFiles.count();
     const int selected = m_parts.lstFiles.selectedIndex();
-    if (count > 0)
-        playRow(selected <= 0 ? count - 1 : selected - 1);
-}
-
-bool PlaybackController::clientConnected() const
-{
-    const SocketState state = m_parts.winsock.State();
-    return state != SocketState::Closed && state != SocketState::Listening;
+    return count > 0 && playRow(selected <= 0 ? count - 1 : selected - 1);
 }
 
 void PlaybackController::notify(std::string_view text)
 {
-    if (!clientConnected())
+    if (!m_parts.nowPlaying.clientConnected())
         return;
     try {
         m_parts.winsock.SendData(text);
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         // The connection is going away; its close event follows.
+        qCDebug(serverLog) << "the client was not told" << QByteArray(text.data(), qsizetype(text.size()))
+                           << "-" << failure.what();
     }
 }
 
 // A loop, not recursion: files that fail to open at once are skipped in
 // place, however many there are.
-void PlaybackController::endOfTrack()
+void PlaybackController::playOn()
 {
-    if (clientConnected()) {
+    if (m_parts.nowPlaying.clientConnected()) {
         notify(protocol::kTrackEnded);
         return;
     }
@@ -126,7 +115,7 @@ void PlaybackController::endOfTrack()
     while (list.count() > 0 && m_failedInARow < list.count()) {
         const int count = list.count();
         bool opened = false;
-        if (m_shuffleOn) {
+        if (m_parts.nowPlaying.shuffle()) {
             list.setSelectedIndex(randomIndex(m_parts.drawRandom(), count));
             // A random pick keeps the caption of the track before it.
             opened = openSelected(false);
@@ -153,12 +142,13 @@ bool PlaybackController::playFile(const std::string& path, bool showTitle)
 {
     try {
         m_parts.media.open(path);
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        qCWarning(serverLog).noquote() << failure.what();
         return false;
     }
     if (showTitle) {
-        m_parts.setCaption(captionFor(path));
-        notify(std::string(protocol::kTrackOpened) + TrackTitle(path));
+        m_parts.nowPlaying.showTitleOf(path);
+        notify(std::string(protocol::kTrackOpened).append(TrackTitle(path)));
     }
     return true;
 }

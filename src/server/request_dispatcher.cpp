@@ -2,18 +2,17 @@
 
 #include "library/track_list.h"
 #include "library/track_scan.h"
-#include "playback/media_player.h"
 #include "remote/protocol.h"
 #include "remote/remote_request.h"
 #include "remote/socket.h"
 #include "remote/track_list_file.h"
-#include "server/caption.h"
+#include "server/controls.h"
+#include "server/server_log.h"
 
 #include <fstream>
 #include <iterator>
 #include <malloc.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tallowcrest {
@@ -21,15 +20,19 @@ namespace tallowcrest {
 namespace {
 
 constexpr std::size_t kReleaseMemoryAfterBytes = std::size_t{1} << 20;
+// A log line shows no more of what the client sent than this.
+constexpr std::size_t kLoggedBytes = 200;
 
-// Only a regular file can be played: a folder, a FIFO (opening it would
-// block) or a device is not a track. A name holding a NUL byte names no file:
-// the system would only see the part before it.
-bool isRegularFile(const std::string& path)
+// Why a request ended where it did.
+class RequestFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void requireDone(Outcome outcome)
 {
-    struct stat info {};
-    return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
-           S_ISREG(info.st_mode);
+    if (outcome != Outcome::Done)
+        throw RequestFailure(describe(outcome));
 }
 
 std::string readWholeFile(const std::string& file)
@@ -41,6 +44,22 @@ std::string readWholeFile(const std::string& file)
     if (in.bad())
         throw std::runtime_error("cannot read " + file);
     return content;
+}
+
+// The start of a block as printable text: other bytes as \xNN.
+QByteArray shownBytes(std::string_view block)
+{
+    QByteArray shown;
+    for (const char c : block.substr(0, kLoggedBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || byte == '\\')
+            shown += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+        else
+            shown += c;
+    }
+    if (block.size() > kLoggedBytes)
+        shown += "... (" + QByteArray::number(qulonglong(block.size())) + " bytes)";
+    return shown;
 }
 
 }  // namespace
@@ -58,22 +77,25 @@ const RequestDispatcher::Route RequestDispatcher::kRoutes[] = {
 
 RequestDispatcher::RequestDispatcher(Context context) : m_context(std::move(context)) {}
 
-void RequestDispatcher::Winsock_DataArrival()
+void RequestDispatcher::handleArrivedData()
 {
-    std::size_t blockSize = 0;
+    std::string block;
     try {
-        std::string block = m_context.winsock.GetData();
-        blockSize = block.size();
-        dispatch(RemoteRequest::parse(std::move(block)));
-    } catch (...) {
-        // A failing request ends where it failed: no reply, no message, and
-        // the connection stays for the next request.
+        block = m_context.winsock.GetData();
+        dispatch(RemoteRequest::parse(block));
+    } catch (const std::exception& failure) {
+        // A failing request ends where it failed: no reply, no message box,
+        // and the connection stays for the next request.
+        qCWarning(serverLog).noquote() << "request" << shownBytes(std::string_view(block).substr(0, 2)) << "failed:"
+                                       << failure.what() << "- the client sent:" << shownBytes(block);
     }
     // The allocator keeps the pages a large block passed through for later
     // use; handing them back keeps one huge request from leaving the server
     // that much bigger for the rest of its run.
-    if (blockSize >= kReleaseMemoryAfterBytes)
+    if (block.size() >= kReleaseMemoryAfterBytes) {
+        std::string().swap(block);
         ::malloc_trim(0);
+    }
 }
 
 void RequestDispatcher::dispatch(const RemoteRequest& request)
@@ -106,59 +128,41 @@ void RequestDispatcher::sendTrackList(const std::string&)
         throw std::runtime_error("cannot delete " + file);
 }
 
+// The title goes to the client as the announcement of every opened track.
 void RequestDispatcher::openTrack(const std::string& path)
 {
-    if (!isRegularFile(path)) {
+    if (m_context.controls.openFile(path) != Outcome::Done)
         send(protocol::kTrackEnded);
-        return;
-    }
-    m_context.media.open(path);
-    m_context.setCaption(captionFor(path));
-    send(std::string(protocol::kTrackOpened) + TrackTitle(path));
-}
-
-bool RequestDispatcher::replyIfNothingLoaded()
-{
-    if (!m_context.media.fileName().empty())
-        return false;
-    send(protocol::kTrackEnded);
-    return true;
 }
 
 void RequestDispatcher::play(const std::string&)
 {
-    if (!replyIfNothingLoaded())
-        m_context.media.play();
+    if (m_context.controls.play() == Outcome::NothingLoaded)
+        send(protocol::kTrackEnded);
 }
 
 void RequestDispatcher::stop(const std::string&)
 {
-    if (!replyIfNothingLoaded())
-        m_context.media.stop();
+    if (m_context.controls.stop() == Outcome::NothingLoaded)
+        send(protocol::kTrackEnded);
 }
 
 void RequestDispatcher::pause(const std::string&)
 {
-    if (!replyIfNothingLoaded())
-        m_context.media.pause();
+    if (m_context.controls.pause() == Outcome::NothingLoaded)
+        send(protocol::kTrackEnded);
 }
 
-void RequestDispatcher::changeVolume(int step)
-{
-    int changed = 0;
-    if (__builtin_add_overflow(m_context.media.volume(), step, &changed))
-        throw std::overflow_error("volume level out of range");
-    m_context.media.setVolume(changed);
-}
+void RequestDispatcher::louder(const std::string&) { requireDone(m_context.controls.stepVolume(+1)); }
 
-void RequestDispatcher::louder(const std::string&) { changeVolume(protocol::kVolumeStep); }
-
-void RequestDispatcher::quieter(const std::string&) { changeVolume(-protocol::kVolumeStep); }
+void RequestDispatcher::quieter(const std::string&) { requireDone(m_context.controls.stepVolume(-1)); }
 
 void RequestDispatcher::setShuffle(const std::string& argument)
 {
-    if (const std::optional<bool> on = parseBooleanText(argument))
-        m_context.setShuffleOn(*on);
+    const std::optional<bool> on = parseBooleanText(argument);
+    if (!on)
+        throw RequestFailure("the argument is no Boolean text");
+    m_context.controls.setShuffleQuietly(*on);
 }
 
 }  // namespace tallowcrest

@@ -2,27 +2,27 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tallowcrest {
 
-class IMediaPlayer;
+class Controls;
 class ISocket;
 class ITrackList;
 struct RemoteRequest;
 
-// Decodes each block that arrives from the client and carries it out.
+// Decodes each block that arrives from the client and carries it out through
+// the controls every hand uses.
 class RequestDispatcher {
 public:
     // What the requests act on; the main window owns all of it.
     struct Context {
         ISocket& winsock;
-        IMediaPlayer& media;
+        Controls& controls;
         ITrackList& lstFiles;
         std::function<std::string()> mediaFolder;
         // Asks the user for a media folder and stores the answer.
         std::function<void()> promptForFolder;
-        std::function<void(bool)> setShuffleOn;
-        std::function<void(const std::string&)> setCaption;
         // Where the track list file goes; throws when there is no such place.
         std::function<std::string()> trackListFile;
     };
@@ -30,8 +30,9 @@ public:
     explicit RequestDispatcher(Context context);
 
     // Reads everything received so far as one request and carries it out.
-    // Any failure ends that request silently; the connection stays.
-    void Winsock_DataArrival();
+    // A failure ends that request with a line in the log; the connection
+    // stays for the next one.
+    void handleArrivedData();
 
 private:
     using Handler = void (RequestDispatcher::*)(const std::string& argument);
@@ -52,8 +53,6 @@ private:
     void quieter(const std::string& argument);
     void setShuffle(const std::string& argument);
 
-    bool replyIfNothingLoaded();
-    void changeVolume(int step);
     void send(std::string_view bytes);
 
     Context m_context;

@@ -8,14 +8,12 @@
 
 #include <cstdlib>
 
-#include "playback/gst_player.h"
-#include "remote/winsock.h"
-#include "server/qt_settings_store.h"
+#include "library/track_list_model.h"
+#include "server/now_playing.h"
 #include "server/server_controller.h"
 #include "shell/artwork.h"
 #include "shell/layout_rule.h"
 #include "shell/player_strip.h"
-#include "shell/qt_dialogs.h"
 #include "shell/qt_tray_shell.h"
 #include "shell/shell_icon.h"
 
@@ -36,60 +34,33 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
 
 }  // namespace
 
-struct frmMain::OwnedComponents {
-    explicit OwnedComponents(QWidget* window) : messageBox(window), prompt(window) {}
-
-    QtSettingsStore settings;
-    QtMessageBox messageBox;
-    QtPrompt prompt;
-    Winsock winsock;
-    GstPlayer media;
-};
-
-frmMain::frmMain(FolderPrescan* prescan, QWidget* parent)
-    : QWidget(parent), m_owned(std::make_unique<OwnedComponents>(this))
-{
-    build(Components{m_owned->settings, m_owned->messageBox, m_owned->prompt, m_owned->winsock, m_owned->media,
-                     nullptr, prescan});
-}
-
-frmMain::frmMain(Components components, QWidget* parent) : QWidget(parent)
-{
-    build(components);
-}
-
-frmMain::~frmMain()
-{
-    // The strip and the list refer to components and the model held here:
-    // they go first.
-    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
-}
-
-void frmMain::build(Components components)
+frmMain::frmMain(Parts parts, QWidget* parent)
+    : QWidget(parent), m_controller(parts.controller), m_trackList(parts.trackList)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tallowcrest Server"));
     setWindowIcon(windowIcon());
     resize(kClientWidth, kClientHeight);
-
-    m_controller = std::make_unique<ServerController>(ServerController::Components{
-        components.settings,
-        m_trackList,
-        components.messageBox,
-        components.prompt,
-        components.winsock,
-        components.media,
-        components.prescan,
+    const NowPlaying& nowPlaying = m_controller.nowPlaying();
+    connect(&nowPlaying, &NowPlaying::changed, this, [this, &nowPlaying](NowPlaying::Changes what) {
+        if (what & NowPlaying::Change::Title)
+            setWindowTitle(nowPlaying.caption());
     });
-    connect(m_controller.get(), &ServerController::captionChanged, this, &QWidget::setWindowTitle);
 
-    createControls(components.media);
+    createControls();
     keepSelectionInStep();
-    createShellIcon(components.trayShell);
+    createShellIcon(parts.trayShell);
     connectControls();
 }
 
-void frmMain::createControls(IMediaPlayer& media)
+frmMain::~frmMain()
+{
+    // The strip and the list refer to the controller and the model: they go
+    // first.
+    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+}
+
+void frmMain::createControls()
 {
     m_cmdDir = makeButton(this, "cmdDir", "Change Dir", QRect(0, 0, 77, 23));
     m_cmdPort = makeButton(this, "cmdPort", "Change Port", QRect(78, 0, 77, 23));
@@ -106,7 +77,7 @@ void frmMain::createControls(IMediaPlayer& media)
     m_lstFiles->setUniformItemSizes(true);
     m_lstFiles->setModel(&m_trackList);
 
-    m_Media = new PlayerStrip(media, this);
+    m_Media = new PlayerStrip(m_controller.controls(), m_controller.nowPlaying(), this);
     m_Media->setObjectName(QStringLiteral("Media"));
     m_Media->setGeometry(158, 0, 541, 45);
 
@@ -119,13 +90,13 @@ void frmMain::createControls(IMediaPlayer& media)
 
 void frmMain::connectControls()
 {
-    connect(m_cmdDir, &QPushButton::clicked, m_controller.get(), &ServerController::cmdDir_Click);
-    connect(m_cmdPort, &QPushButton::clicked, m_controller.get(), &ServerController::cmdPort_Click);
+    connect(m_cmdDir, &QPushButton::clicked, &m_controller, &ServerController::cmdDir_Click);
+    connect(m_cmdPort, &QPushButton::clicked, &m_controller, &ServerController::cmdPort_Click);
     connect(m_cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
-    connect(m_cmdRandomize, &QPushButton::clicked, m_controller.get(), &ServerController::cmdRandomize_Click);
+    connect(m_cmdRandomize, &QPushButton::clicked, &m_controller, &ServerController::cmdRandomize_Click);
     // The press of a double-click has already made the row under the pointer
     // the selection.
-    connect(m_lstFiles, &QListView::doubleClicked, m_controller.get(), &ServerController::lstFiles_DblClick);
+    connect(m_lstFiles, &QListView::doubleClicked, &m_controller, &ServerController::lstFiles_DblClick);
     m_lstFiles->installEventFilter(this);
 }
 
@@ -134,7 +105,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_lstFiles && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            m_controller->lstFiles_DblClick();
+            m_controller.lstFiles_DblClick();
             return true;
         }
     }
@@ -170,7 +141,7 @@ void frmMain::setVisible(bool visible)
 {
     if (visible && !m_loaded) {
         m_loaded = true;
-        m_controller->Form_Load();
+        m_controller.Form_Load();
     }
     QWidget::setVisible(visible);
 }

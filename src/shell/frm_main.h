@@ -4,52 +4,38 @@
 
 #include <memory>
 
-#include "library/track_list_model.h"
 
 class QListView;
 class QPushButton;
 
 namespace tallowcrest {
 
-class FolderPrescan;
-class IMediaPlayer;
-class IMessageBox;
+class TrackListModel;
 class ITrayShell;
-class IPrompt;
-class ISettingsStore;
-class ISocket;
 class PlayerStrip;
 class QtTrayShell;
 class ServerController;
 class ShellIcon;
 
 // The main window: four buttons, the player strip and the track list, laid
-// out at fixed positions. It hosts the components and hands their events to
-// the ServerController, which holds the server's state.
+// out at fixed positions. It hands its events to the ServerController, which
+// holds the server's state; both are given to it and outlive it.
 class frmMain : public QWidget {
     Q_OBJECT
 
 public:
-    // The components the window hosts.
-    struct Components {
-        ISettingsStore& settings;
-        IMessageBox& messageBox;
-        IPrompt& prompt;
-        ISocket& winsock;
-        IMediaPlayer& media;
+    struct Parts {
+        ServerController& controller;
+        // The rows the list shows: the controller's own track list.
+        TrackListModel& trackList;
         // The notification area for the tray icon; nullptr: the desktop's.
         ITrayShell* trayShell = nullptr;
-        // The scan started at program start, if any.
-        FolderPrescan* prescan = nullptr;
     };
 
-    // Builds the real components: the user's settings file, Qt dialogs, a
-    // TCP socket and the GStreamer player.
-    explicit frmMain(FolderPrescan* prescan = nullptr, QWidget* parent = nullptr);
-    explicit frmMain(Components components, QWidget* parent = nullptr);
+    explicit frmMain(Parts parts, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    ServerController& controller() { return *m_controller; }
+    ServerController& controller() { return m_controller; }
     TrackListModel& trackList() { return m_trackList; }
     ShellIcon& shellIcon() { return *m_ShellIcon; }
     PlayerStrip& playerStrip() { return *m_Media; }
@@ -69,10 +55,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct OwnedComponents;
-
-    void build(Components components);
-    void createControls(IMediaPlayer& media);
+    void createControls();
     void connectControls();
     void keepSelectionInStep();
 
@@ -80,9 +63,8 @@ private:
     void createShellIcon(ITrayShell* trayShell);
     void ShellIcon_Click(int button);
 
-    std::unique_ptr<OwnedComponents> m_owned;
-    TrackListModel m_trackList;
-    std::unique_ptr<ServerController> m_controller;
+    ServerController& m_controller;
+    TrackListModel& m_trackList;
     bool m_loaded = false;
     bool m_syncingSelection = false;
 

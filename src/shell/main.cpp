@@ -5,9 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "library/track_list_model.h"
 #include "mpris/mpris_service.h"
+#include "playback/gst_player.h"
+#include "remote/winsock.h"
 #include "server/folder_prescan.h"
 #include "server/qt_settings_store.h"
+#include "server/server_controller.h"
 #include "server/stall_watch.h"
 #include "shell/artwork.h"
 #include "shell/command_line.h"
@@ -63,13 +67,30 @@ int Main(int argc, char** argv)
         splash.exec();
     }
 
-    frmMain window(&prescan);
+    // Every part is made here, once, and lives until the program ends.
+    QtMessageBox messageBox;
+    QtPrompt prompt;
+    Winsock winsock;
+    GstPlayer media;
+    TrackListModel trackList;
+    ServerController controller({
+        .settings = settings,
+        .lstFiles = trackList,
+        .messageBox = messageBox,
+        .prompt = prompt,
+        .winsock = winsock,
+        .media = media,
+        .prescan = &prescan,
+    });
+    frmMain window({.controller = controller, .trackList = trackList});
+    messageBox.setOwner(&window);
+    prompt.setOwner(&window);
     window.show();
+
     const auto stallWatch = StallWatch::fromEnvironment();
-    const auto mpris = MprisService::start(
-        window.controller(), WindowHands{[&] { window.bringBack(); }, [&] { window.cmdExit_Click(); }});
-    QtMessageBox webErrors(&window);
-    WebRemote phoneRemote(window.controller(), settings, webErrors);
+    const WindowHands hands{[&] { window.bringBack(); }, [&] { window.cmdExit_Click(); }};
+    const auto mpris = MprisService::start(controller.controls(), controller.nowPlaying(), hands);
+    WebRemote phoneRemote(controller.controls(), controller.nowPlaying(), settings, messageBox);
     if (phoneRemote.start()) {
         offerPhoneRemote(window.playerStrip().phoneButton(), &window,
                          {[&] { return phoneRemote.pairingUrl(); }, [&] { phoneRemote.newCode(); }});

@@ -1,6 +1,7 @@
 #include "shell/player_strip.h"
 
-#include "playback/media_player.h"
+#include "server/controls.h"
+#include "server/now_playing.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,9 +49,10 @@ QString formatPlayTime(qint64 ms)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-PlayerStrip::PlayerStrip(IMediaPlayer& player, QWidget* parent)
+PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidget* parent)
     : QWidget(parent)
-    , m_player(player)
+    , m_controls(controls)
+    , m_nowPlaying(nowPlaying)
     , m_play(makeButton(this, QStyle::SP_MediaPlay, QStringLiteral("Play")))
     , m_pause(makeButton(this, QStyle::SP_MediaPause, QStringLiteral("Pause")))
     , m_stop(makeButton(this, QStyle::SP_MediaStop, QStringLiteral("Stop")))
@@ -80,21 +82,23 @@ PlayerStrip::PlayerStrip(IMediaPlayer& player, QWidget* parent)
     layout->addWidget(m_time);
     layout->addWidget(m_phone);
 
-    connect(m_play, &QToolButton::clicked, this, [this] { m_player.play(); });
-    connect(m_pause, &QToolButton::clicked, this, [this] { m_player.pause(); });
-    connect(m_stop, &QToolButton::clicked, this, [this] { m_player.stop(); });
+    connect(m_play, &QToolButton::clicked, this, [this] { m_controls.play(); });
+    connect(m_pause, &QToolButton::clicked, this, [this] { m_controls.pause(); });
+    connect(m_stop, &QToolButton::clicked, this, [this] { m_controls.stop(); });
     // actionTriggered covers dragging, clicks on the groove and keys; the new
     // position is already in sliderPosition() when it fires.
-    connect(m_slider, &QSlider::actionTriggered, this,
-            [this] { m_player.seek(m_slider->sliderPosition()); });
+    connect(m_slider, &QSlider::actionTriggered, this, [this] { m_controls.seek(m_slider->sliderPosition()); });
 
-    connect(&m_player, &IMediaPlayer::positionChanged, this, &PlayerStrip::showPosition);
-    connect(&m_player, &IMediaPlayer::seeked, this, &PlayerStrip::showPosition);
-    connect(&m_player, &IMediaPlayer::durationChanged, this, &PlayerStrip::showDuration);
-    connect(&m_player, &IMediaPlayer::stateChanged, this, &PlayerStrip::updateButtons);
-
-    showDuration(m_player.duration());
-    showPosition(m_player.position());
+    connect(&m_nowPlaying, &NowPlaying::changed, this, [this](NowPlaying::Changes what) {
+        if (what & NowPlaying::Change::Length)
+            showLength();
+        if (what & NowPlaying::Change::Position)
+            showPosition();
+        if (what & (NowPlaying::Change::Status | NowPlaying::Change::Track))
+            updateButtons();
+    });
+    showLength();
+    showPosition();
     updateButtons();
 }
 
@@ -103,35 +107,35 @@ QSize PlayerStrip::sizeHint() const
     return {kDesignedWidth, kDesignedHeight};
 }
 
-void PlayerStrip::showPosition(qint64 ms)
+void PlayerStrip::showPosition()
 {
-    m_position = ms;
     if (!m_slider->isSliderDown())
-        m_slider->setValue(static_cast<int>(std::clamp<qint64>(ms, 0, m_slider->maximum())));
+        m_slider->setValue(static_cast<int>(std::clamp<qint64>(m_nowPlaying.position(), 0, m_slider->maximum())));
     updateTimeText();
 }
 
-void PlayerStrip::showDuration(qint64 ms)
+void PlayerStrip::showLength()
 {
-    m_duration = qMax<qint64>(0, ms);
-    m_slider->setRange(0, static_cast<int>(qMin<qint64>(m_duration, std::numeric_limits<int>::max())));
+    const qint64 length = qMax<qint64>(0, m_nowPlaying.length());
+    m_slider->setRange(0, static_cast<int>(qMin<qint64>(length, std::numeric_limits<int>::max())));
     m_slider->setPageStep(qMax(1000, m_slider->maximum() / 10));
-    m_slider->setEnabled(m_duration > 0);
+    m_slider->setEnabled(length > 0);
     updateTimeText();
 }
 
 void PlayerStrip::updateTimeText()
 {
-    m_time->setText(formatPlayTime(m_position) + QStringLiteral(" / ") + formatPlayTime(m_duration));
+    m_time->setText(formatPlayTime(m_nowPlaying.position()) + QStringLiteral(" / ")
+                    + formatPlayTime(m_nowPlaying.length()));
 }
 
 void PlayerStrip::updateButtons()
 {
-    const bool loaded = !m_player.fileName().empty();
-    const IMediaPlayer::PlaybackState state = m_player.playbackState();
-    m_play->setEnabled(loaded && state != IMediaPlayer::PlaybackState::Playing);
-    m_pause->setEnabled(loaded && state == IMediaPlayer::PlaybackState::Playing);
-    m_stop->setEnabled(loaded && state != IMediaPlayer::PlaybackState::Stopped);
+    const bool loaded = !m_nowPlaying.file().empty();
+    const NowPlaying::Status status = m_nowPlaying.status();
+    m_play->setEnabled(loaded && status != NowPlaying::Status::Playing);
+    m_pause->setEnabled(loaded && status == NowPlaying::Status::Playing);
+    m_stop->setEnabled(loaded && status != NowPlaying::Status::Stopped);
 }
 
 }  // namespace tallowcrest

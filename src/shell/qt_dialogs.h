@@ -12,6 +12,7 @@ namespace tallowcrest {
 class QtMessageBox : public IMessageBox {
 public:
     explicit QtMessageBox(QWidget* owner = nullptr) : m_owner(owner) {}
+    void setOwner(QWidget* owner) { m_owner = owner; }
     void show(const std::string& text, const std::string& title, MessageStyle style) override;
 
 private:
@@ -21,6 +22,7 @@ private:
 class QtPrompt : public IPrompt {
 public:
     explicit QtPrompt(QWidget* owner = nullptr) : m_owner(owner) {}
+    void setOwner(QWidget* owner) { m_owner = owner; }
     std::string ask(const std::string& message) override;
 
 private:

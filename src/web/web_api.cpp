@@ -1,10 +1,8 @@
 #include "web/web_api.h"
 
-#include "library/track_list.h"
-#include "playback/gst_player.h"
-#include "playback/media_player.h"
-#include "server/caption.h"
-#include "server/server_controller.h"
+#include "library/track_scan.h"
+#include "server/controls.h"
+#include "server/now_playing.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -124,20 +122,36 @@ QJsonObject rowJson(int index, std::string_view path)
     const QByteArray bytes(path.data(), qsizetype(path.size()));
     return {
         {"index", index},
-        {"title", decoded(titleOfPath(path))},
+        {"title", decoded(TrackTitle(path))},
         {"folder", decoded(folder)},
         {"uri", QString::fromLatin1("file://" + bytes.toPercentEncoding("/"))},
     };
 }
 
-const char* stateName(IMediaPlayer::PlaybackState state)
+const char* statusName(NowPlaying::Status status)
 {
-    switch (state) {
-    case IMediaPlayer::PlaybackState::Playing: return "playing";
-    case IMediaPlayer::PlaybackState::Paused: return "paused";
-    case IMediaPlayer::PlaybackState::Stopped: break;
+    switch (status) {
+    case NowPlaying::Status::Playing: return "playing";
+    case NowPlaying::Status::Paused: return "paused";
+    case NowPlaying::Status::Stopped: break;
     }
     return "stopped";
+}
+
+// A command that did not go through: 409 when the server's state stands in
+// its way, 400 when the request asked for what cannot be.
+void requireDone(Outcome outcome, const char* reason = nullptr)
+{
+    if (!reason)
+        reason = describe(outcome);
+    switch (outcome) {
+    case Outcome::Done: return;
+    case Outcome::NothingLoaded:
+    case Outcome::StaleList:
+    case Outcome::CannotPlay: refuse(reason, 409);
+    case Outcome::NoSuchRow:
+    case Outcome::OutOfRange: refuse(reason);
+    }
 }
 
 }  // namespace
@@ -147,28 +161,7 @@ WebReply errorReply(int status, const QByteArray& reason)
     return {status, "application/json", json({{"error", QString::fromUtf8(reason)}})};
 }
 
-std::string_view titleOfPath(std::string_view path)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    return name.size() < 4 ? std::string_view() : name.substr(0, name.size() - 4);
-}
-
-double volumeForLevel(int level)
-{
-    return GstPlayer::gainForLevel(level);
-}
-
-int levelForVolume(double volume)
-{
-    if (!(volume > 0))
-        return IMediaPlayer::kSilent;
-    if (volume >= 1)
-        return IMediaPlayer::kLoudest;
-    return std::max(IMediaPlayer::kSilent, static_cast<int>(std::lround(2000 * std::log10(volume))));
-}
-
-WebApi::WebApi(ServerController& controller) : m_controller(controller) {}
+WebApi::WebApi(Controls& controls, const NowPlaying& nowPlaying) : m_controls(controls), m_nowPlaying(nowPlaying) {}
 
 WebReply WebApi::handle(std::string_view method, const QString& path, const QUrlQuery& query,
                         const QByteArray& body)
@@ -197,9 +190,9 @@ WebReply WebApi::handle(std::string_view method, const QString& path, const QUrl
             else if (path == QLatin1String("volume"))
                 volume(request);
             else if (path == QLatin1String("seek"))
-                m_controller.player().seek(wholeField(request, "position", 0, 1e12));
+                requireDone(m_controls.seek(wholeField(request, "position", 0, 1e12)));
             else if (const QJsonValue on = request.value(QLatin1String("shuffle")); on.isBool())
-                m_controller.setShuffle(on.toBool());
+                m_controls.setShuffle(on.toBool());
             else
                 refuse("\"shuffle\" must be true or false");
         }
@@ -213,40 +206,35 @@ WebReply WebApi::handle(std::string_view method, const QString& path, const QUrl
 
 QJsonObject WebApi::state()
 {
-    IMediaPlayer& player = m_controller.player();
-    QString title = m_controller.caption();
-    const QString designed = QString::fromLatin1(kDesignedCaption.data(), qsizetype(kDesignedCaption.size()));
-    title = title.startsWith(designed + QLatin1String(": ")) ? title.mid(designed.size() + 2) : QString();
     return {
-        {"title", title},
-        {"state", QLatin1String(stateName(player.playbackState()))},
-        {"position", player.position()},
-        {"duration", player.duration()},
-        {"volume", volumeForLevel(player.volume())},
-        {"shuffle", m_controller.ShuffleOn()},
-        {"client", m_controller.clientConnected()},
-        {"index", m_controller.trackList().selectedIndex()},
-        {"version", qint64(m_controller.trackList().version())},
+        {"title", m_nowPlaying.title()},
+        {"state", QLatin1String(statusName(m_nowPlaying.status()))},
+        {"position", m_nowPlaying.position()},
+        {"duration", m_nowPlaying.length()},
+        {"volume", m_nowPlaying.volume()},
+        {"shuffle", m_nowPlaying.shuffle()},
+        {"client", m_nowPlaying.clientConnected()},
+        {"index", m_nowPlaying.row()},
+        {"version", qint64(m_nowPlaying.listVersion())},
     };
 }
 
 WebReply WebApi::tracks(const QUrlQuery& query)
 {
-    const ITrackList& list = m_controller.trackList();
     const int offset = queryNumber(query, "offset", 0, std::numeric_limits<int>::max());
     const int limit = queryNumber(query, "limit", kDefaultLimit, kMaxLimit);
     const QString text = query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded);
     QJsonArray rows;
     int total = 0;
     if (text.isEmpty()) {
-        total = list.count();
+        total = m_nowPlaying.rowCount();
         for (int index = offset; index < total && index - offset < limit; ++index)
-            rows.append(rowJson(index, list.row(index)));
+            rows.append(rowJson(index, m_nowPlaying.rowPath(index)));
     } else {
         const TitleMatcher matcher(text);
-        for (int index = 0; index < list.count(); ++index) {
-            const std::string_view path = list.row(index);
-            if (!matcher.matches(titleOfPath(path)))
+        for (int index = 0; index < m_nowPlaying.rowCount(); ++index) {
+            const std::string_view path = m_nowPlaying.rowPath(index);
+            if (!matcher.matches(TrackTitle(path)))
                 continue;
             if (total >= offset && total - offset < limit)
                 rows.append(rowJson(index, path));
@@ -254,45 +242,36 @@ WebReply WebApi::tracks(const QUrlQuery& query)
         }
     }
     return {200, "application/json",
-            json({{"total", total}, {"version", qint64(list.version())}, {"offset", offset}, {"rows", rows}})};
+            json({{"total", total}, {"version", qint64(m_nowPlaying.listVersion())}, {"offset", offset}, {"rows", rows}})};
 }
 
 void WebApi::play(const QJsonObject& body)
 {
-    ITrackList& list = m_controller.trackList();
     const qint64 index = wholeField(body, "index", 0, 1e9);
     const qint64 version = wholeField(body, "version", 0, 9e15);
-    if (quint64(version) != list.version())
-        refuse("the track list has changed since; load it again", 409);
-    if (index >= list.count())
-        refuse("there is no row " + QByteArray::number(index));
-    m_controller.playRow(int(index));
+    requireDone(m_controls.playRow(int(index), quint64(version)));
 }
 
 void WebApi::control(const QJsonObject& body)
 {
     const QString action = body.value(QLatin1String("action")).toString();
-    IMediaPlayer& player = m_controller.player();
     if (action == QLatin1String("play"))
-        player.play();
+        requireDone(m_controls.play());
     else if (action == QLatin1String("pause"))
-        player.pause();
+        requireDone(m_controls.pause());
     else if (action == QLatin1String("stop"))
-        player.stop();
+        requireDone(m_controls.stop());
     else if (action == QLatin1String("next"))
-        m_controller.playNext();
+        requireDone(m_controls.next());
     else if (action == QLatin1String("previous"))
-        m_controller.playPrevious();
+        requireDone(m_controls.previous());
     else
         refuse("unknown action \"" + action.toUtf8() + "\": play, pause, stop, next or previous");
 }
 
 void WebApi::volume(const QJsonObject& body)
 {
-    const double volume = numberField(body, "volume");
-    if (volume < 0 || volume > 1)
-        refuse("\"volume\" must be from 0 to 1");
-    m_controller.player().setVolume(levelForVolume(volume));
+    requireDone(m_controls.setVolume(numberField(body, "volume")), "\"volume\" must be from 0 to 1");
 }
 
 }  // namespace tallowcrest

@@ -11,7 +11,8 @@
 
 namespace tallowcrest {
 
-class ServerController;
+class Controls;
+class NowPlaying;
 
 struct WebReply {
     int status = 200;
@@ -23,16 +24,16 @@ struct WebReply {
 // A reply whose body is {"error": reason}.
 WebReply errorReply(int status, const QByteArray& reason);
 
-// The JSON API under /api/ that the page and scripts use, over the server's
-// controller and free of sockets. Every change goes through the controller
-// or the player, by the same rules as the window's own controls.
+// The JSON API under /api/ that the page and scripts use, free of sockets.
+// Every change goes through the controls, by the same rules as the window's
+// own; every answer reads what plays now.
 class WebApi {
 public:
     static constexpr qsizetype kMaxBodyBytes = 64 * 1024;
     static constexpr int kDefaultLimit = 100;
     static constexpr int kMaxLimit = 500;
 
-    explicit WebApi(ServerController& controller);
+    WebApi(Controls& controls, const NowPlaying& nowPlaying);
 
     // path is the part after "/api/". Bad input gets 400 with a one-line
     // reason; nothing thrown gets out.
@@ -46,15 +47,8 @@ private:
     void control(const QJsonObject& body);
     void volume(const QJsonObject& body);
 
-    ServerController& m_controller;
+    Controls& m_controls;
+    const NowPlaying& m_nowPlaying;
 };
-
-// Volume 0..1 as the player's linear gain, and back to a level in
-// hundredths of a decibel.
-double volumeForLevel(int level);
-int levelForVolume(double volume);
-
-// The title of a row as the caption shows it, without copying the row.
-std::string_view titleOfPath(std::string_view path);
 
 }  // namespace tallowcrest

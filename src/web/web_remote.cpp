@@ -1,10 +1,8 @@
 #include "web/web_remote.h"
 
-#include "library/track_list.h"
-#include "playback/media_player.h"
 #include "server/connection_lifecycle.h"
 #include "server/dialogs.h"
-#include "server/server_controller.h"
+#include "server/now_playing.h"
 
 #include <QAbstractHttpServer>
 #include <QFile>
@@ -214,14 +212,13 @@ private:
     WebRemote& m_remote;
 };
 
-WebRemote::WebRemote(ServerController& controller, ISettingsStore& settings, IMessageBox& messageBox,
-                     QObject* parent)
+WebRemote::WebRemote(Controls& controls, const NowPlaying& nowPlaying, ISettingsStore& settings,
+                     IMessageBox& messageBox, QObject* parent)
     : QObject(parent),
-      m_controller(controller),
       m_settings(settings),
       m_messageBox(messageBox),
       m_pairing(settings),
-      m_api(controller),
+      m_api(controls, nowPlaying),
       m_http(std::make_unique<HttpServer>(*this)),
       m_events(std::make_unique<QWebSocketServer>(QStringLiteral("Tallowcrest Server"),
                                                   QWebSocketServer::NonSecureMode))
@@ -234,19 +231,11 @@ WebRemote::WebRemote(ServerController& controller, ISettingsStore& settings, IMe
     m_pinger.setInterval(kPingIntervalMs);
     connect(&m_pinger, &QTimer::timeout, this, &WebRemote::pingSubscribers);
 
-    connect(&m_controller, &ServerController::captionChanged, this, &WebRemote::scheduleBroadcast);
-    connect(&m_controller, &ServerController::shuffleChanged, this, &WebRemote::scheduleBroadcast);
-    connect(&m_controller, &ServerController::clientConnectionChanged, this, &WebRemote::scheduleBroadcast);
-    connect(&m_controller, &ServerController::trackListChanged, this, &WebRemote::scheduleBroadcast);
-    IMediaPlayer& player = m_controller.player();
-    connect(&player, &IMediaPlayer::stateChanged, this, &WebRemote::scheduleBroadcast);
-    connect(&player, &IMediaPlayer::durationChanged, this, &WebRemote::scheduleBroadcast);
-    connect(&player, &IMediaPlayer::seeked, this, &WebRemote::scheduleBroadcast);
-    connect(&player, &IMediaPlayer::volumeChanged, this, &WebRemote::scheduleBroadcast);
     // The page counts the time on by itself; the player's own word only
     // corrects it now and then.
-    connect(&player, &IMediaPlayer::positionChanged, this, [this] {
-        if (!m_sinceBroadcast.isValid() || m_sinceBroadcast.elapsed() >= kPositionEveryMs)
+    connect(&nowPlaying, &NowPlaying::changed, this, [this](NowPlaying::Changes what) {
+        if (what != NowPlaying::Changes(NowPlaying::Change::Position) || !m_sinceBroadcast.isValid()
+            || m_sinceBroadcast.elapsed() >= kPositionEveryMs)
             scheduleBroadcast();
     });
 }

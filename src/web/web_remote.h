@@ -22,7 +22,8 @@ namespace tallowcrest {
 
 class IMessageBox;
 class ISettingsStore;
-class ServerController;
+class Controls;
+class NowPlaying;
 
 // The phone remote: the page and the JSON API over HTTP, live state over a
 // WebSocket, on the port stored as WebPort, for phones that show the pairing
@@ -33,7 +34,7 @@ class WebRemote : public QObject {
 public:
     static constexpr int kMaxConnections = 32;
 
-    WebRemote(ServerController& controller, ISettingsStore& settings, IMessageBox& messageBox,
+    WebRemote(Controls& controls, const NowPlaying& nowPlaying, ISettingsStore& settings, IMessageBox& messageBox,
               QObject* parent = nullptr);
     ~WebRemote() override;
 
@@ -64,7 +65,6 @@ private:
     void broadcast();
     void pingSubscribers();
 
-    ServerController& m_controller;
     ISettingsStore& m_settings;
     IMessageBox& m_messageBox;
     Pairing m_pairing;

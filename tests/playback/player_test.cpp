@@ -1,4 +1,5 @@
 #include "playback/gst_player.h"
+#include "playback/volume_scale.h"
 #include "support/mp3_fixture.h"
 #include "support/spin.h"
 
@@ -170,7 +171,7 @@ TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)
         EXPECT_EQ(player.volume(), kept);
     }
     for (auto [level, gain] : {std::pair{0, 1.0}, {-2000, 0.1}, {-600, 0.5011872336}, {-10000, 0.0}})
-        EXPECT_NEAR(GstPlayer::gainForLevel(level), gain, 1e-9) << level;
+        EXPECT_NEAR(gainForLevel(level), gain, 1e-9) << level;
 }
 
 // The pipeline thread hangs for 20 s at the first state change, after the end and on the

@@ -26,7 +26,7 @@ protected:
         std::filesystem::create_directories(root() + "/Album/Deeper");
         for (const char* name : {"One.mp3", "Album/Two.mp3", "Album/Deeper/Three.MP3", "Four Space.mp3"}) {
             const std::string track = MakeMp3(dir.path(), name, 30.0);
-            opens.push_back({"01" + track, "CODE_11" + TrackTitle(track)});
+            opens.push_back({"01" + track, "CODE_11" + std::string(TrackTitle(track))});
         }
         std::filesystem::copy_file(opens[0].first.substr(2), root() + "/Album/cover.jpg");
         const std::string copy = root() + "/Album/" + std::string(200, 'c');

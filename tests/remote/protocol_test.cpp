@@ -115,7 +115,7 @@ TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByIts
     EXPECT_EQ(m_server->caption(), "Tallowcrest Server");
 
     EXPECT_EQ(request("01" + track), "CODE_11Caf\xe9 \x01 One");
-    EXPECT_EQ(m_server->controller.caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
+    EXPECT_EQ(m_server->controller.nowPlaying().caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
     EXPECT_EQ(m_server->media.fileName(), track);
     using State = IMediaPlayer::PlaybackState;
     for (const auto& [op, state] : {std::pair{"04", State::Paused}, {"02", State::Playing}, {"03", State::Stopped},

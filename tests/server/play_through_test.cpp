@@ -27,7 +27,7 @@ protected:
         });
     }
     std::string row(int index) const { return std::string(m_server->lstFiles.row(index)); }
-    std::string captionOf(int index) const { return "Tallowcrest Server: " + TrackTitle(row(index)); }
+    std::string captionOf(int index) const { return "Tallowcrest Server: " + std::string(TrackTitle(row(index))); }
     std::pair<int, std::string> now() const { return {m_server->lstFiles.selectedIndex(), m_server->media.fileName()}; }
     bool waitForOpens(int count) { return SpinUntil([&] { return m_opens >= count; }, 8000); }
     float nextDraw()
@@ -48,15 +48,15 @@ TEST_F(PlayThroughTest, AClientHearsTheEndAloneThenTracksFollowInOrderWrappingOr
     startServer({"Alpha.mp3", "Beta.mp3", "Gamma.mp3"});
     WireClient client;
     ASSERT_TRUE(client.connect(m_server->winsock.LocalPort()));
-    ASSERT_TRUE(SpinUntil([&] { return m_server->controller.clientConnected(); }));
-    m_server->controller.playRow(0);
-    EXPECT_EQ(client.receiveQuiet(), "CODE_11" + TrackTitle(row(0)));
+    ASSERT_TRUE(SpinUntil([&] { return m_server->controller.nowPlaying().clientConnected(); }));
+    m_server->controller.controls().playRow(0, m_server->lstFiles.version());
+    EXPECT_EQ(client.receiveQuiet(), "CODE_11" + std::string(TrackTitle(row(0))));
     EXPECT_EQ(client.receiveUntilSuffix("CODE_12", 8000), "CODE_12");
     EXPECT_EQ(std::pair(client.receiveQuiet(1500), m_opens), std::pair(std::string(), 1)) << "nothing more plays";
     client.close();
-    ASSERT_TRUE(SpinUntil([&] { return !m_server->controller.clientConnected(); }));
+    ASSERT_TRUE(SpinUntil([&] { return !m_server->controller.nowPlaying().clientConnected(); }));
 
-    m_server->controller.playRow(1);
+    m_server->controller.controls().playRow(1, m_server->lstFiles.version());
     for (const int next : {2, 0}) {
         ASSERT_TRUE(waitForOpens(m_opens + 1)) << "nothing followed " << m_server->media.fileName();
         EXPECT_EQ(now(), std::pair(next, row(next)));
@@ -80,7 +80,7 @@ TEST_F(PlayThroughTest, UnplayableFilesAreSkippedAndAWholeRoundOfThemStops)
     startServer({"Good.mp3"}, {"Broken1.mp3", "Broken2.mp3"});
     const std::vector<std::string> rows = m_server->rows();
     const int good = std::find(rows.begin(), rows.end(), m_work.filePath("Good.mp3").toStdString()) - rows.begin();
-    m_server->controller.playRow((good + 1) % 3);
+    m_server->controller.controls().playRow((good + 1) % 3, m_server->lstFiles.version());
     ASSERT_TRUE(SpinUntil([&] { return m_server->media.fileName() == row(good); }, 15000));
     ASSERT_TRUE(waitForOpens(m_opens + 1)) << "the good one plays to its end, then the next";
     EXPECT_EQ(now(), std::pair((good + 1) % 3, row((good + 1) % 3)));
@@ -91,7 +91,7 @@ TEST_F(PlayThroughTest, UnplayableFilesAreSkippedAndAWholeRoundOfThemStops)
     const int stoppedAt = m_opens;
     SpinFor(2500);
     EXPECT_EQ(m_opens, stoppedAt) << "kept opening files that cannot play";
-    m_server->controller.playRow(0);
+    m_server->controller.controls().playRow(0, m_server->lstFiles.version());
     ASSERT_TRUE(waitForOpens(stoppedAt + 1)) << "a deliberate pick gets a round of its own";
 }
 

@@ -1,3 +1,4 @@
+#include "library/track_list_model.h"
 #include "library/track_scan.h"
 #include "server/qt_settings_store.h"
 #include "server/server_controller.h"
@@ -42,7 +43,10 @@ protected:
     FakeSocket winsock;
     FakePlayer media;
     TrayHere tray;
-    frmMain window{{settings, messageBox, prompt, winsock, media, &tray}};
+    TrackListModel rows;
+    ServerController controller{{.settings = settings, .lstFiles = rows, .messageBox = messageBox, .prompt = prompt,
+                                 .winsock = winsock, .media = media}};
+    frmMain window{{.controller = controller, .trackList = rows, .trayShell = &tray}};
 };
 
 TEST_F(FrmMainTest, LaidOutAsDesignedItListsListensAndPassesOnRowsKeysButtonsAndTrayClicks)
@@ -66,7 +70,6 @@ TEST_F(FrmMainTest, LaidOutAsDesignedItListsListensAndPassesOnRowsKeysButtonsAnd
     EXPECT_EQ(order.join(' '), QStringLiteral("Media cmdPort cmdDir cmdExit lstFiles cmdRandomize"));
 
     window.show();
-    TrackListModel& rows = window.trackList();
     EXPECT_EQ(std::tuple(rows.count(), winsock.localPort, winsock.state, messageBox.shown.size()),
               std::tuple(2, 4711, SocketState::Listening, size_t(0)));
     auto* list = control<QListView>("lstFiles");
@@ -74,7 +77,7 @@ TEST_F(FrmMainTest, LaidOutAsDesignedItListsListensAndPassesOnRowsKeysButtonsAnd
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, title);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, title);
     EXPECT_EQ(media.opened, rows.row(1));
-    EXPECT_EQ(window.windowTitle().toStdString(), "Tallowcrest Server: " + TrackTitle(rows.row(1)));
+    EXPECT_EQ(window.windowTitle().toStdString(), "Tallowcrest Server: " + std::string(TrackTitle(rows.row(1))));
     for (const auto& [key, row] : {std::pair(Qt::Key_Return, 0), std::pair(Qt::Key_Enter, 1)}) {
         list->setCurrentIndex(rows.index(row, 0));
         QTest::keyClick(list, key);

@@ -4,6 +4,8 @@
 #include "library/track_scan.h"
 #include "playback/gst_player.h"
 #include "remote/winsock.h"
+#include "server/controls.h"
+#include "server/now_playing.h"
 #include "server/qt_settings_store.h"
 #include "server/server_controller.h"
 #include "support/fakes.h"
@@ -39,7 +41,7 @@ public:
             rows.emplace_back(lstFiles.row(i));
         return rows;
     }
-    std::string caption() const { return controller.caption().toStdString(); }
+    std::string caption() const { return controller.nowPlaying().caption().toStdString(); }
 
     IsolatedSettings isolation;
     QTemporaryDir listFolder;

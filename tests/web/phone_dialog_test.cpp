@@ -32,7 +32,7 @@ TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBefore)
     LiveServer server(music.path().toStdString(), std::to_string(freePort()));
     const uint16_t webPort = freePort();
     server.settings.save(kAppName, kSettingsSection, kWebPortKey, std::to_string(webPort));
-    WebRemote remote(server.controller, server.settings, server.messageBox);
+    WebRemote remote(server.controller.controls(), server.controller.nowPlaying(), server.settings, server.messageBox);
     ASSERT_TRUE(remote.start());
     const std::string oldToken = server.settings.read(kAppName, kSettingsSection, kWebTokenKey, "");
     WireClient events;
@@ -53,7 +53,7 @@ TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBefore)
     const std::string closing = events.receiveUntil([&](const std::string&) { return events.peerClosed(); });
     EXPECT_TRUE(events.peerClosed() && closing.find('\x88') != std::string::npos);
     // A port in use is an "Error" box, and the server goes on.
-    WebRemote second(server.controller, server.settings, server.messageBox);
+    WebRemote second(server.controller.controls(), server.controller.nowPlaying(), server.settings, server.messageBox);
     EXPECT_FALSE(second.start());
     EXPECT_TRUE(!server.messageBox.shown.empty() && server.messageBox.shown.back().title == "Error");
     EXPECT_EQ(statusLine(webPort, newToken), "HTTP/1.1 200");

@@ -118,7 +118,8 @@ QByteArray describeNotification(const Notification& notification)
 
 QByteArray trackTitleOf(QByteArrayView path)
 {
-    return QByteArray::fromStdString(TrackTitle(std::string_view(path.data(), static_cast<std::size_t>(path.size()))));
+    const std::string_view title = TrackTitle(std::string_view(path.data(), static_cast<std::size_t>(path.size())));
+    return QByteArray(title.data(), static_cast<qsizetype>(title.size()));
 }
 
 OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path)

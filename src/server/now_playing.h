@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+
+namespace tallowcrest {
+
+class IMediaPlayer;
+class ISocket;
+class ITrackList;
+
+// What plays now, as every hand at the machine shows it: the window's title
+// and strip, the desktop's media widgets, the phone. The hands only read it
+// and listen to changed(); the window's logic keeps it up to date.
+class NowPlaying : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Change : unsigned {
+        Status = 1u << 0,
+        Track = 1u << 1,
+        Title = 1u << 2,
+        Position = 1u << 3,
+        Length = 1u << 4,
+        Volume = 1u << 5,
+        Shuffle = 1u << 6,
+        Client = 1u << 7,
+        List = 1u << 8,
+        // A jump within the track; Position comes with it.
+        Seeked = 1u << 9,
+    };
+    Q_DECLARE_FLAGS(Changes, Change)
+
+    enum class Status { Stopped, Playing, Paused };
+
+    NowPlaying(const IMediaPlayer& player, const ITrackList& list, const ISocket& socket, QObject* parent = nullptr);
+
+    Status status() const;
+    // The selected row of the list; -1 for none.
+    int row() const;
+    // The file last opened; empty before the first.
+    std::string file() const;
+    // The title the window's caption shows; empty before the first track.
+    // A random pick while shuffling keeps the title of the track before it.
+    const QString& title() const { return m_title; }
+    QString caption() const;
+    qint64 position() const;
+    // The track's length in milliseconds; 0 while unknown.
+    qint64 length() const;
+    // In hundredths of a decibel, and as the linear gain from 0 to 1.
+    int volumeLevel() const;
+    double volume() const;
+    bool shuffle() const { return m_shuffle; }
+    // The test made before every word the server sends unasked.
+    bool clientConnected() const;
+    // Changes whenever the list is filled anew.
+    std::uint64_t listVersion() const;
+    int rowCount() const;
+    // The path of a row; valid until the list next changes.
+    std::string_view rowPath(int row) const;
+
+    // For the window's logic.
+    void showTitleOf(std::string_view path);
+    void setShuffle(bool on);
+    void noteClientChanged();
+    void noteListChanged();
+
+signals:
+    void changed(tallowcrest::NowPlaying::Changes what);
+
+private:
+    const IMediaPlayer& m_player;
+    const ITrackList& m_list;
+    const ISocket& m_socket;
+    QString m_title;
+    bool m_shuffle = false;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(NowPlaying::Changes)
+
+}  // namespace tallowcrest
