@@ -1,5 +1,7 @@
 #include "server/qt_settings_store.h"
 
+#include "server/owner_only_file.h"
+
 #include <QSettings>
 #include <QStringList>
 
@@ -12,12 +14,14 @@ QString q(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Opens the store of one application with the group of one section entered.
+// Opens the store of one application with the group of one section entered;
+// a file that others may read is made private first.
 class SectionStore {
 public:
     SectionStore(const std::string& app, const std::string& section)
         : m_settings(QSettings::UserScope, q(app), q(app))
     {
+        narrowToOwner(m_settings.fileName());
         m_settings.beginGroup(q(section));
     }
 
@@ -59,6 +63,7 @@ void QtSettingsStore::save(const std::string& app, const std::string& section,
                            const std::string& key, const std::string& value)
 {
     SectionStore store(app, section);
+    createOwnerOnly(store.settings().fileName());
     for (const QString& stored : store.keysMatching(q(key)))
         store.settings().remove(stored);
     store.settings().setValue(q(key), q(value));

@@ -104,6 +104,10 @@ TEST(ClientProgram, AgainstAScriptedServer)
     EXPECT_EQ(std::get<1>(run({"open", "/m/Caf\xc3\xa9.mp3"}, Bytes{"CODE_11Caf\xc3\xa9"})), "opened: Caf\xc3\xa9\n");
     EXPECT_EQ(run({"open", "/m/gone.mp3"}, Bytes{"CODE_12"}),
               std::tuple(3, QByteArray("not found: /m/gone.mp3\n"), QByteArray()));
+    // play answered CODE_12: nothing loaded, or a track that ended just then; the bytes are the same.
+    EXPECT_EQ(run({"play"}, Bytes{"CODE_12"}),
+              std::tuple(4, QByteArray("no track loaded, or a track ended just then (the server's CODE_12 means "
+                                       "either)\n"), QByteArray()));
     EXPECT_EQ(std::get<2>(run({"list"}, Bytes{})),
               "tallowcrest-remote: no answer from 127.0.0.1:" + port.toUtf8() + " within 1.5 s\n");
     EXPECT_EQ(std::get<0>(run({"shuffle", "maybe"})), 2);

@@ -16,7 +16,8 @@ namespace {
 // The server holds still after "END", so half of that pause without a byte
 // confirms that an "END" really closed the list.
 constexpr int kListQuietMs = protocol::kPauseAfterListMs / 2;
-// How long play, stop and pause wait for a "CODE_12" before taking silence as success.
+// How long play, stop and pause wait for a "CODE_12" before taking silence as
+// success. A track that ends within it sends the same bytes unasked.
 constexpr int kNoLoadedTrackWaitMs = 300;
 // Time for the server to read a request that has no reply before we hang up.
 constexpr int kLingerMs = 100;
@@ -37,10 +38,10 @@ void writeLine(const QByteArray& line)
     writeOut(line + '\n');
 }
 
-int fail(const QString& message)
+ClientExitStatus fail(const QString& message)
 {
     std::fprintf(stderr, "tallowcrest-remote: %s\n", message.toLocal8Bit().constData());
-    return ExitFailed;
+    return ClientExitStatus::Failed;
 }
 
 QString noAnswer(const RemoteConnection& connection, const ClientOptions& options)
@@ -51,7 +52,7 @@ QString noAnswer(const RemoteConnection& connection, const ClientOptions& option
         .arg(connection.address(), QString::fromLocal8Bit(options.timeoutText));
 }
 
-int runList(RemoteConnection& connection, const ClientOptions& options)
+ClientExitStatus runList(RemoteConnection& connection, const ClientOptions& options)
 {
     if (!connection.send(requestBytes(options)))
         return fail(connection.errorMessage());
@@ -77,14 +78,14 @@ int runList(RemoteConnection& connection, const ClientOptions& options)
                 for (const QByteArray& path : reply.paths())
                     out += path + '\n';
                 writeOut(out);
-                return ExitOk;
+                return ClientExitStatus::Ok;
             }
             reply.append(more);
         }
     }
 }
 
-int runOpen(RemoteConnection& connection, const ClientOptions& options)
+ClientExitStatus runOpen(RemoteConnection& connection, const ClientOptions& options)
 {
     if (!connection.send(requestBytes(options)))
         return fail(connection.errorMessage());
@@ -104,13 +105,13 @@ int runOpen(RemoteConnection& connection, const ClientOptions& options)
     connection.close();
     if (reply.kind == OpenReply::NotFound) {
         writeLine("not found: " + options.argument);
-        return ExitServerSaidNo;
+        return ClientExitStatus::NotFound;
     }
     writeLine("opened: " + reply.title);
-    return ExitOk;
+    return ClientExitStatus::Ok;
 }
 
-int runTransport(RemoteConnection& connection, const ClientOptions& options)
+ClientExitStatus runTransport(RemoteConnection& connection, const ClientOptions& options)
 {
     if (!connection.send(requestBytes(options)))
         return fail(connection.errorMessage());
@@ -121,27 +122,27 @@ int runTransport(RemoteConnection& connection, const ClientOptions& options)
         for (const Notification& notification : splitNotifications(block)) {
             if (notification.kind == Notification::Ended) {
                 connection.close();
-                writeLine("no track loaded");
-                return ExitServerSaidNo;
+                writeLine("no track loaded, or a track ended just then (the server's CODE_12 means either)");
+                return ClientExitStatus::NothingLoadedOrTrackEnded;
             }
         }
     }
     connection.close();
     writeLine("ok");
-    return ExitOk;
+    return ClientExitStatus::Ok;
 }
 
-int runWithoutReply(RemoteConnection& connection, const ClientOptions& options)
+ClientExitStatus runWithoutReply(RemoteConnection& connection, const ClientOptions& options)
 {
     if (!connection.send(requestBytes(options)))
         return fail(connection.errorMessage());
     connection.readUntilQuiet(kLingerMs);
     connection.close();
     writeLine("ok");
-    return ExitOk;
+    return ClientExitStatus::Ok;
 }
 
-int runWatch(RemoteConnection& connection)
+ClientExitStatus runWatch(RemoteConnection& connection)
 {
     while (!g_watchStopRequested) {
         QByteArray block = connection.waitForBytes(kWatchPollMs);
@@ -155,7 +156,7 @@ int runWatch(RemoteConnection& connection)
             writeLine(describeNotification(notification));
     }
     connection.close();
-    return ExitOk;
+    return ClientExitStatus::Ok;
 }
 
 }  // namespace
@@ -165,7 +166,7 @@ void requestWatchStop()
     g_watchStopRequested = 1;
 }
 
-int runClientCommand(const ClientOptions& options)
+ClientExitStatus runClientCommand(const ClientOptions& options)
 {
     RemoteConnection connection(options);
     if (!connection.connectToServer())
@@ -183,7 +184,7 @@ int runClientCommand(const ClientOptions& options)
     case ClientCommand::Watch: return runWatch(connection);
     case ClientCommand::Help: break;
     }
-    return ExitUsage;
+    return ClientExitStatus::Usage;
 }
 
 }  // namespace tallowcrest

@@ -1,5 +1,6 @@
 #include "remote/client/client_options.h"
 
+#include "remote/client/client_exit_status.h"
 #include "remote/protocol.h"
 
 #include <cmath>
@@ -115,6 +116,7 @@ ParsedArguments parseClientArguments(const QList<QByteArray>& arguments)
 
 QString clientUsage()
 {
+    const auto status = [](ClientExitStatus exitStatus) { return QString::number(int(exitStatus)); };
     return QStringLiteral(
         "usage: tallowcrest-remote [--host H] [--port P] [--timeout SECONDS] COMMAND\n"
         "\n"
@@ -127,8 +129,11 @@ QString clientUsage()
         "  watch           print the server's notifications until interrupted\n"
         "\n"
         "defaults: --host 127.0.0.1 --port 9999 --timeout 10\n"
-        "exit status: 0 ok, 1 connection failed or no answer in time, 2 usage error,\n"
-        "             3 the server answered that no such track or no track is loaded\n");
+        "exit status: %1 ok, %2 connection failed or no answer in time, %3 usage error,\n"
+        "             %4 open: no such track,\n"
+        "             %5 play, stop, pause: no track loaded, or a track ended just then\n")
+        .arg(status(ClientExitStatus::Ok), status(ClientExitStatus::Failed), status(ClientExitStatus::Usage),
+             status(ClientExitStatus::NotFound), status(ClientExitStatus::NothingLoadedOrTrackEnded));
 }
 
 QByteArray requestBytes(const ClientOptions& options)

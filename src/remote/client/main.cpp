@@ -37,12 +37,12 @@ int main(int argc, char** argv)
     if (!parsed.options) {
         std::fprintf(stderr, "tallowcrest-remote: %s\n%s", parsed.error.toLocal8Bit().constData(),
                      tallowcrest::clientUsage().toLocal8Bit().constData());
-        return tallowcrest::ExitUsage;
+        return int(tallowcrest::ClientExitStatus::Usage);
     }
     if (parsed.options->command == tallowcrest::ClientCommand::Help) {
         std::fputs(tallowcrest::clientUsage().toLocal8Bit().constData(), stdout);
-        return tallowcrest::ExitOk;
+        return int(tallowcrest::ClientExitStatus::Ok);
     }
     installStopHandlers();
-    return tallowcrest::runClientCommand(*parsed.options);
+    return int(tallowcrest::runClientCommand(*parsed.options));
 }

@@ -1,0 +1,62 @@
+#include "server/qt_settings_store.h"
+#include "support/fakes.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace tallowcrest::testing {
+namespace {
+
+QStringList g_warnings;
+
+mode_t modeOf(const QString& path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// The file holds the pairing code: it is the owner's alone, and narrowing it
+// keeps every byte the user wrote.
+TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
+{
+    const QByteArray handWritten = "; mine\n[Settings]\nDir=/m/Rock, Pop\nport=1234\nWebToken=5f0c\n";
+    const struct { const char* name; mode_t folderMode; mode_t fileMode; mode_t folderAfter; int warnings; } rows[] = {
+        {"new file", 0, 0, 0700, 0},
+        {"hand-written 0644 file", 0700, 0644, 0700, 1},
+        {"user's 0755 folder", 0755, 0, 0755, 0}};
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
+        if (QByteArray(context.category) == "tallowcrest.server")
+            g_warnings << text;
+    });
+    for (const auto& row : rows) {
+        g_warnings.clear();
+        IsolatedSettings isolation;
+        const QString folder = QFileInfo(isolation.filePath()).path();
+        if (row.folderMode) {
+            ASSERT_TRUE(QDir().mkdir(folder) && ::chmod(QFile::encodeName(folder).constData(), row.folderMode) == 0);
+        }
+        QFile file(isolation.filePath());
+        if (row.fileMode) {
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(handWritten) == handWritten.size());
+            file.close();
+            ASSERT_EQ(::chmod(QFile::encodeName(file.fileName()).constData(), row.fileMode), 0);
+        }
+        QtSettingsStore store;
+        if (row.fileMode) {
+            EXPECT_EQ(store.read(kAppName, kSettingsSection, "Port", ""), "1234") << row.name;
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << row.name;
+            EXPECT_EQ(file.readAll(), handWritten) << row.name << ": narrowing rewrites nothing";
+        }
+        store.save(kAppName, kSettingsSection, "WebPort", "9998");
+        EXPECT_EQ(modeOf(isolation.filePath()), 0600u) << row.name;
+        EXPECT_EQ(modeOf(folder), row.folderAfter) << row.name;
+        EXPECT_EQ(g_warnings.size(), row.warnings) << row.name << ": " << g_warnings.join('\n').toStdString();
+        EXPECT_EQ(store.read(kAppName, kSettingsSection, "Dir", ""), row.fileMode ? "/m/Rock, Pop" : "") << row.name;
+    }
+    qInstallMessageHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace tallowcrest::testing
