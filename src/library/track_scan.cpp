@@ -1,10 +1,15 @@
 #include "library/track_scan.h"
 
+#include "library/library_log.h"
+
+#include <QFile>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -47,6 +52,14 @@ bool isDotOrDotDot(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Not for the caller, who gets what could be read; only for whoever looks
+// into why a folder's tracks are missing.
+void noteUnreadable(const std::string& folder, int error)
+{
+    qCDebug(libraryLog).nospace() << "cannot read the folder " << QFile::decodeName(folder.c_str()) << ": "
+                                  << std::strerror(error);
+}
+
 // Walks a tree depth first, holding one open folder per level. Only links
 // can make a folder its own descendant, so folder identities are looked up
 // only on descents that went through a link; a plain tree costs no stat
@@ -59,6 +72,8 @@ public:
     {
         if (DIR* dir = ::opendir(m_path.c_str()))
             walk(dir, std::nullopt);
+        else
+            noteUnreadable(m_path, errno);
     }
 
 private:
@@ -79,7 +94,14 @@ private:
         m_descent.push_back({dir, identity});
         const std::size_t folderLength = m_path.size();
 
-        while (const dirent* entry = ::readdir(dir)) {
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (!entry) {
+                if (errno != 0)
+                    noteUnreadable(m_path, errno);
+                break;
+            }
             const char* name = entry->d_name;
             if (isDotOrDotDot(name))
                 continue;
@@ -108,6 +130,8 @@ private:
                 m_linksOnDescent += kind.isLink;
                 walk(child, kind.identity);
                 m_linksOnDescent -= kind.isLink;
+            } else {
+                noteUnreadable(m_path, errno);
             }
             m_path.resize(folderLength);
         }

@@ -1,5 +1,10 @@
 #include "playback/gst_pipeline.h"
 
+#include "playback/playback_log.h"
+
+#include <QFile>
+#include <QStringList>
+
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -33,7 +38,30 @@ struct BusNote {
     Kind kind;
     quint64 run;
     QString text;
+    // For errors: the element that failed and GStreamer's debug text.
+    QString element = {};
+    QString debug = {};
 };
+
+// A file that would not play, as the log tells it: the message, and which
+// element gave up and why as far as GStreamer said. The path and the debug
+// text are quoted, so that no name can break the line.
+struct FailedFile {
+    const std::string& path;
+    const BusNote& note;
+};
+
+QDebug operator<<(QDebug out, const FailedFile& failed)
+{
+    const QDebugStateSaver saver(out);
+    out.nospace() << QFile::decodeName(failed.path.c_str()) << ": ";
+    out.noquote() << failed.note.text;
+    if (!failed.note.element.isEmpty())
+        out << " (element " << failed.note.element << ')';
+    if (!failed.note.debug.isEmpty())
+        out.quote() << " debug: " << failed.note.debug;
+    return out;
+}
 
 }  // namespace
 
@@ -105,7 +133,8 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
         GError* error = nullptr;
         gchar* debug = nullptr;
         gst_message_parse_error(message, &error, &debug);
-        note = BusNote{BusNote::Kind::Error, run, QString::fromUtf8(error ? error->message : "playback error")};
+        note = BusNote{BusNote::Kind::Error, run, QString::fromUtf8(error ? error->message : "playback error"),
+                       QString::fromUtf8(GST_MESSAGE_SRC_NAME(message)), QString::fromUtf8(debug)};
         g_clear_error(&error);
         g_free(debug);
         break;
@@ -151,10 +180,17 @@ private:
 
     void createPlaybin()
     {
-        m_playbin = gst_element_factory_make("playbin", nullptr);
-        GstElement* volume = gst_element_factory_make("volume", nullptr);
-        GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
+        m_playbin = gst_element_factory_make("playbin", "tallowcrest-playbin");
+        GstElement* volume = gst_element_factory_make("volume", "tallowcrest-volume");
+        GstElement* sink = gst_element_factory_make("autoaudiosink", "tallowcrest-sink");
         if (!m_playbin || !volume || !sink) {
+            QStringList missing;
+            for (const auto& [element, name] : {std::pair{m_playbin, "playbin"}, {volume, "volume"},
+                                                {sink, "autoaudiosink"}})
+                if (!element)
+                    missing << QString::fromLatin1(name);
+            qCWarning(playbackLog).noquote() << "GStreamer could not create" << missing.join(QStringLiteral(", "))
+                                             << "- nothing can be played";
             for (GstElement* element : {m_playbin, volume, sink})
                 if (element)
                     gst_object_unref(gst_object_ref_sink(element));
@@ -166,9 +202,10 @@ private:
         // soft-volume flag: playbin 1.22 leaks the volume element it makes
         // for that, and its pads, every time it goes through NULL.
         m_volume = GST_ELEMENT(gst_object_ref(volume));
-        GstElement* output = gst_bin_new("output");
+        GstElement* output = gst_bin_new("tallowcrest-output");
         gst_bin_add_many(GST_BIN(output), volume, sink, nullptr);
-        gst_element_link(volume, sink);
+        if (!gst_element_link(volume, sink))
+            qCWarning(playbackLog) << "GStreamer could not link the volume element to the audio sink";
         GstPad* volumeSink = gst_element_get_static_pad(volume, "sink");
         gst_element_add_pad(output, gst_ghost_pad_new("sink", volumeSink));
         gst_object_unref(volumeSink);
@@ -270,7 +307,7 @@ private:
         if (m_done)
             return;
         if (!m_playbin) {
-            fail(QStringLiteral("GStreamer has no playbin element"));
+            fail({BusNote::Kind::Error, m_run, QStringLiteral("GStreamer has no playbin element")});
             return;
         }
         GError* error = nullptr;
@@ -278,7 +315,7 @@ private:
         if (!uri) {
             const QString message = QString::fromUtf8(error ? error->message : "no URI for the file");
             g_clear_error(&error);
-            fail(message);
+            fail({BusNote::Kind::Error, m_run, message});
             return;
         }
         g_object_set(m_playbin, "uri", uri, nullptr);
@@ -287,10 +324,11 @@ private:
             m_shared->note({BusNote::Kind::Error, m_run, QStringLiteral("the file could not be played")});
     }
 
-    void fail(const QString& message)
+    void fail(const BusNote& failure)
     {
+        qCWarning(playbackLog).nospace() << "could not play " << FailedFile{m_path, failure};
         m_done = true;
-        m_shared->deliver({PipelineEvent::Kind::Failed, m_generation, 0, message});
+        m_shared->deliver({PipelineEvent::Kind::Failed, m_generation, 0, failure.text});
         toNull();
     }
 
@@ -309,10 +347,11 @@ private:
             // A good file has now and then failed to be recognised; a second
             // try from NULL has always played it.
             if (!m_retried) {
+                qCDebug(playbackLog).nospace() << "trying once more to play " << FailedFile{m_path, note};
                 m_retried = true;
                 start();
             } else {
-                fail(note.text);
+                fail(note);
             }
             break;
         case BusNote::Kind::AsyncDone:

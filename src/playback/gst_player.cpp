@@ -1,8 +1,9 @@
 #include "playback/gst_player.h"
 
+#include "playback/playback_log.h"
 #include "playback/volume_scale.h"
 
-#include <QtDebug>
+#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -212,8 +213,9 @@ void GstPlayer::startPipeline()
 void GstPlayer::watchPipeline()
 {
     if (m_pipeline->stuckForMs() >= m_options.stuckAfterMs) {
-        qWarning("GstPlayer: the pipeline has hung for %lld ms; it is abandoned for a new one",
-                 static_cast<long long>(m_pipeline->stuckForMs()));
+        qCWarning(playbackLog).nospace() << "the pipeline for " << QFile::decodeName(m_fileName.c_str())
+                                         << " has hung inside GStreamer for " << m_pipeline->stuckForMs()
+                                         << " ms; it is abandoned for a new one";
         m_pipeline->abandon();
         startPipeline();
         m_pipeline->want(m_wish);

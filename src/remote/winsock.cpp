@@ -1,5 +1,6 @@
 #include "remote/winsock.h"
 
+#include "remote/remote_log.h"
 #include "remote/socket_error_numbers.h"
 
 #include <QTcpSocket>
@@ -215,8 +216,7 @@ void Winsock::onConnectionError()
     // A client that closes or resets its end has simply left.
     if (socketError != QAbstractSocket::RemoteHostClosedError) {
         m_failed = true;
-        m_errorsDue.append({WinsockErrorNumber(socketError), m_connection->errorString()});
-        scheduleDelivery();
+        noteError(socketError, m_connection->errorString());
     }
     if (socketError == QAbstractSocket::RemoteHostClosedError
         || m_connection->state() == QAbstractSocket::UnconnectedState) {
@@ -226,7 +226,14 @@ void Winsock::onConnectionError()
 
 void Winsock::onAcceptError(QAbstractSocket::SocketError socketError)
 {
-    m_errorsDue.append({WinsockErrorNumber(socketError), m_server.errorString()});
+    noteError(socketError, m_server.errorString());
+}
+
+void Winsock::noteError(QAbstractSocket::SocketError socketError, const QString& description)
+{
+    const ErrorEvent event{WinsockErrorNumber(socketError), description};
+    qCWarning(remoteLog).nospace().noquote() << "socket error " << event.number << ": " << event.description;
+    m_errorsDue.append(event);
     scheduleDelivery();
 }
 

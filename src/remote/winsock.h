@@ -41,6 +41,7 @@ private:
     void onConnectionLost();
     void onConnectionError();
     void onAcceptError(QAbstractSocket::SocketError socketError);
+    void noteError(QAbstractSocket::SocketError socketError, const QString& description);
     void scheduleDelivery();
     void deliverEvents();
     void dropPendingConnections();

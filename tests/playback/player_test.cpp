@@ -1,5 +1,6 @@
 #include "playback/gst_player.h"
 #include "playback/volume_scale.h"
+#include "support/log_capture.h"
 #include "support/mp3_fixture.h"
 #include "support/spin.h"
 
@@ -141,6 +142,23 @@ TEST_F(GstPlayerTest, EndsComeOncePerPlayThroughAndFailuresInsteadOfEnds)
         EXPECT_EQ(w.player.playbackState(), State::Stopped);
         EXPECT_NEAR(w.player.duration(), 1000, 100);  // not that of a file replaced at once
     }
+}
+
+// Retried once at debug level, then one warning; the failing element is where typefind gave up.
+TEST_F(GstPlayerTest, AnUndecodableFileLogsOneWarningNamingItsPathAndTheFailingElement)
+{
+    const std::string text = base + "/x.mp3";
+    std::ofstream(text) << "not a sound\n";
+    const LogCapture log;
+    GstPlayer player;
+    QString reported;
+    QObject::connect(&player, &GstPlayer::playbackFailed, [&](const QString& message) { reported = message; });
+    player.open(text);
+    ASSERT_TRUE(SpinUntil([&] { return !reported.isEmpty(); }));
+    const auto warnings = log.warnings("tallowcrest.playback");
+    ASSERT_EQ(warnings.size(), 1u);
+    for (const QString& part : {QFile::decodeName(text.c_str()), QStringLiteral("element typefind"), reported})
+        EXPECT_TRUE(warnings[0].text.contains(part)) << warnings[0].text.toStdString();
 }
 
 TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)

@@ -3,6 +3,7 @@
 #include "library/track_scan.h"
 #include "remote/track_list_file.h"
 #include "support/live_server.h"
+#include "support/log_capture.h"
 #include "support/mp3_fixture.h"
 #include "support/spin.h"
 #include "support/wire_client.h"
@@ -88,6 +89,7 @@ TEST_F(ProtocolTest, TheListArrivesFramedByteForByteFromAPrivateFileAndRefillsTh
 // A client leaving in the middle of a list is left to the process tests.
 TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByItsBytes)
 {
+    const LogCapture log;
     const std::string track = MakeMp3(QString::fromStdString(library()), "Caf\xe9 \x01 One.mp3", 30.0);
     MakeMp3(QString::fromStdString(library()), "mp3", 30.0);
     ASSERT_EQ(::mkfifo((library() + "/pipe.mp3").c_str(), 0600), 0);
@@ -144,6 +146,7 @@ TEST_F(ProtocolTest, OneClientAtATimeEachBlockOneRequestAndARealTrackOpenedByIts
         EXPECT_EQ(m_server->controller.ShuffleOn(), expected) << argument;
     }
     EXPECT_TRUE(m_server->messageBox.shown.empty()) << "a client leaving is no error";
+    EXPECT_TRUE(log.warnings("tallowcrest.remote").empty()) << "nor a warning";
 }
 
 TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
