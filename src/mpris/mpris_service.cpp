@@ -1,5 +1,6 @@
 #include "mpris/mpris_service.h"
 
+#include "mpris/mpris_log.h"
 #include "mpris/mpris_player.h"
 #include "mpris/mpris_root.h"
 
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-#include <cstdio>
 
 namespace tallowcrest {
 
@@ -53,8 +53,8 @@ std::unique_ptr<MprisService> MprisService::start(Controls& controls, const NowP
                                                   WindowHands hands)
 {
     const auto say = [](const char* what, const QString& why) {
-        std::fprintf(stderr, "tallowcrest-server: %s (%s); media keys and playerctl will not reach the server\n", what,
-                     qPrintable(why.simplified()));
+        qCWarning(mprisLog).noquote() << what << "(" + why.simplified() + ");"
+                                      << "media keys and playerctl will not reach the server";
         return nullptr;
     };
     if (!sessionBusNamed())

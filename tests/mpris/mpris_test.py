@@ -43,7 +43,7 @@ def start_server(work, media, bus):
     servers.append(server := subprocess.Popen([f"{BUILD}/tallowcrest-server"], env=env, stdout=subprocess.DEVNULL,
                                               stderr=open(f"{home}/stderr", "w")))
     check(f"server on bus {bus} listens", lambda: listening(port), True, 60)
-    return server, port, lambda: [line for line in open(f"{home}/stderr") if line.startswith("tallowcrest-server:")]
+    return server, port, lambda: [line for line in open(f"{home}/stderr") if line.startswith("tallowcrest.mpris:")]
 
 work = tempfile.mkdtemp()
 media, bus = tempfile.mkdtemp(dir=work), os.environ["DBUS_SESSION_BUS_ADDRESS"]

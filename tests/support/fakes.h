@@ -71,7 +71,7 @@ public:
     PlaybackState playbackState() const override { return state; }
     qint64 position() const override { return 0; }
     qint64 duration() const override { return 0; }
-    void seek(qint64) override {}
+    void seek(qint64 ms) override { calls.push_back("seek " + std::to_string(ms)); }
     std::string opened;
     PlaybackState state = PlaybackState::Stopped;
     int level = -600;
