@@ -17,6 +17,8 @@ packages=(
   lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
   # sanitizer build and request fuzzer: clang, its ASan/UBSan/libFuzzer runtimes, a symbolizer for reports
   clang libclang-rt-14-dev llvm-14
+  # the naming check (tests/naming)
+  clang-tidy
   # packaging: cpack's dependency scan (dpkg-shlibdeps, file), and the package test's desktop-entry and man page checks
   dpkg-dev file desktop-file-utils man-db
 )

@@ -29,7 +29,7 @@ QVariant TrackListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return QFile::decodeName(bytes);
-    case PathBytesRole:
+    case kPathBytesRole:
         return bytes;
     default:
         return {};

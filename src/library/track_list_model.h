@@ -21,7 +21,7 @@ class TrackListModel : public QAbstractListModel, public ITrackList {
 
 public:
     // The row's path bytes, unchanged, as a QByteArray.
-    static constexpr int PathBytesRole = Qt::UserRole;
+    static constexpr int kPathBytesRole = Qt::UserRole;
 
     explicit TrackListModel(QObject* parent = nullptr);
 

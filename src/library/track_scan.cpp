@@ -216,9 +216,9 @@ void ScanFolder(const std::string& folder, std::string& buffer)
     // The pages of a large block are committed only when written, so a
     // generous reservation costs address space, not memory, and spares a big
     // library the copies and page faults of growing the buffer step by step.
-    constexpr std::size_t headroom = std::size_t{16} << 20;
-    if (buffer.capacity() - buffer.size() < headroom)
-        buffer.reserve(buffer.size() + headroom);
+    constexpr std::size_t kHeadroom = std::size_t{16} << 20;
+    if (buffer.capacity() - buffer.size() < kHeadroom)
+        buffer.reserve(buffer.size() + kHeadroom);
     FolderWalk(folder, buffer).run();
 }
 

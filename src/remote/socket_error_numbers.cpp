@@ -2,7 +2,7 @@
 
 namespace tallowcrest {
 
-int WinsockErrorNumber(QAbstractSocket::SocketError error)
+int winsockErrorNumber(QAbstractSocket::SocketError error)
 {
     switch (error) {
     case QAbstractSocket::SocketAccessError:

@@ -231,7 +231,7 @@ void Winsock::onAcceptError(QAbstractSocket::SocketError socketError)
 
 void Winsock::noteError(QAbstractSocket::SocketError socketError, const QString& description)
 {
-    const ErrorEvent event{WinsockErrorNumber(socketError), description};
+    const ErrorEvent event{winsockErrorNumber(socketError), description};
     qCWarning(remoteLog).nospace().noquote() << "socket error " << event.number << ": " << event.description;
     m_errorsDue.append(event);
     scheduleDelivery();

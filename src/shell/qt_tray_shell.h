@@ -33,8 +33,6 @@ public:
     static std::vector<int> mouseCodes(QSystemTrayIcon::ActivationReason reason);
 
     QSystemTrayIcon& trayIcon() { return m_trayIcon; }
-    // The menu last popped up, while it exists.
-    QMenu* systemMenu() const { return m_systemMenu; }
 
 private:
     void showIcon(const NotifyData& record);

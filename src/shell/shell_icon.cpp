@@ -9,15 +9,14 @@ namespace {
 constexpr int kLeftButton = 1;
 constexpr int kRightButton = 2;
 
-enum MouseCode {
-    kMouseMove = 512,
-    kLeftButtonDown = 513,
-    kLeftButtonUp = 514,
-    kLeftButtonDoubleClick = 515,
-    kRightButtonDown = 516,
-    kRightButtonUp = 517,
-    kRightButtonDoubleClick = 518,
-};
+// The mouse messages the notification area reports, by their numbers.
+constexpr int kMouseMove = 512;
+constexpr int kLeftButtonDown = 513;
+constexpr int kLeftButtonUp = 514;
+constexpr int kLeftButtonDoubleClick = 515;
+constexpr int kRightButtonDown = 516;
+constexpr int kRightButtonUp = 517;
+constexpr int kRightButtonDoubleClick = 518;
 
 class QtMenuTimer : public IMenuTimer {
 public:
@@ -56,25 +55,12 @@ PropertyBag::PropertyBag(std::initializer_list<std::pair<QString, QVariant>> val
 
 QVariant PropertyBag::readProperty(const QString& key, const QVariant& defaultValue) const
 {
-    const auto found = m_values.constFind(key.toLower());
-    return found == m_values.cend() ? defaultValue : found->second;
+    return m_values.value(key.toLower(), defaultValue);
 }
 
 void PropertyBag::writeProperty(const QString& key, const QVariant& value, const QVariant&)
 {
-    auto found = m_values.find(key.toLower());
-    if (found == m_values.end())
-        m_values.insert(key.toLower(), {key, value});
-    else
-        found->second = value;
-}
-
-QStringList PropertyBag::keys() const
-{
-    QStringList keys;
-    for (const auto& [key, value] : m_values)
-        keys.push_back(key);
-    return keys;
+    m_values.insert(key.toLower(), value);
 }
 
 ShellIcon::ShellIcon(Host host) : m_host(std::move(host))

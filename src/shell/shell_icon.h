@@ -68,10 +68,9 @@ public:
 
     QVariant readProperty(const QString& key, const QVariant& defaultValue) const override;
     void writeProperty(const QString& key, const QVariant& value, const QVariant& defaultValue) override;
-    QStringList keys() const;
 
 private:
-    QMap<QString, std::pair<QString, QVariant>> m_values;  // by lower-case key
+    QMap<QString, QVariant> m_values;  // by lower-case key
 };
 
 // The timer that tells a single left click from the first half of a double

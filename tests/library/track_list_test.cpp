@@ -42,7 +42,7 @@ TEST(TrackListModel, EveryCrLfEndsARowRowsAddUpInOrderAndAClearEmptiesListAndSel
     ASSERT_EQ(model.rowCount(), 200002);
     EXPECT_EQ(model.row(199999), "/music/199999.mp3");
     EXPECT_EQ(model.row(200000), "/m/\xe9t\xe9.mp3");
-    EXPECT_EQ(model.data(model.index(200001), TrackListModel::PathBytesRole).toByteArray(), "/m/z.mp3");
+    EXPECT_EQ(model.data(model.index(200001), TrackListModel::kPathBytesRole).toByteArray(), "/m/z.mp3");
     EXPECT_EQ(model.data(model.index(0)).toString(), "/music/0.mp3");
     EXPECT_FALSE(model.data(model.index(200002)).isValid());
     for (int bad : {-1, 200002})

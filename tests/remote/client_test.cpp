@@ -45,10 +45,10 @@ TEST(ClientReplies, ListsNotificationsAndOpenAnswers)
         EXPECT_EQ(lines, expected) << block.constData();
     }
     const struct { QByteArray block, path; OpenReply::Kind kind; QByteArray title; } opens[] = {
-        {"CODE_", "/m/Song.mp3", OpenReply::Unrecognised, ""},
-        {"CODE_11CODE_12 live", "/m/CODE_12 live.mp3", OpenReply::Opened, "CODE_12 live"},
-        {"CODE_12CODE_11Song", "/m/Song.mp3", OpenReply::Opened, "Song"},
-        {"CODE_11Other", "/m/Song.mp3", OpenReply::Opened, "Other"}};
+        {"CODE_", "/m/Song.mp3", OpenReply::Kind::Unrecognised, ""},
+        {"CODE_11CODE_12 live", "/m/CODE_12 live.mp3", OpenReply::Kind::Opened, "CODE_12 live"},
+        {"CODE_12CODE_11Song", "/m/Song.mp3", OpenReply::Kind::Opened, "Song"},
+        {"CODE_11Other", "/m/Song.mp3", OpenReply::Kind::Opened, "Other"}};
     for (const auto& c : opens) {
         const OpenReply reply = parseOpenReply(c.block, c.path);
         EXPECT_EQ(std::pair(reply.kind, reply.title), std::pair(c.kind, c.title)) << c.block.constData();

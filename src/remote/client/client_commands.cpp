@@ -91,8 +91,8 @@ ClientExitStatus runOpen(RemoteConnection& connection, const ClientOptions& opti
         return fail(connection.errorMessage());
     const QDeadlineTimer deadline(options.timeoutMs);
     QByteArray block;
-    OpenReply reply{OpenReply::Unrecognised, {}};
-    while (reply.kind == OpenReply::Unrecognised) {
+    OpenReply reply{OpenReply::Kind::Unrecognised, {}};
+    while (reply.kind == OpenReply::Kind::Unrecognised) {
         const QByteArray bytes = connection.waitForBytes(int(deadline.remainingTime()));
         if (bytes.isEmpty())
             return fail(noAnswer(connection, options));
@@ -103,7 +103,7 @@ ClientExitStatus runOpen(RemoteConnection& connection, const ClientOptions& opti
     block += connection.readUntilQuiet(kNotificationGapMs * 2);
     reply = parseOpenReply(block, options.argument);
     connection.close();
-    if (reply.kind == OpenReply::NotFound) {
+    if (reply.kind == OpenReply::Kind::NotFound) {
         writeLine("not found: " + options.argument);
         return ClientExitStatus::NotFound;
     }
@@ -120,7 +120,7 @@ ClientExitStatus runTransport(RemoteConnection& connection, const ClientOptions&
     while (!deadline.hasExpired() && !connection.isClosed()) {
         block += connection.waitForBytes(int(deadline.remainingTime()));
         for (const Notification& notification : splitNotifications(block)) {
-            if (notification.kind == Notification::Ended) {
+            if (notification.kind == Notification::Kind::Ended) {
                 connection.close();
                 writeLine("no track loaded, or a track ended just then (the server's CODE_12 means either)");
                 return ClientExitStatus::NothingLoadedOrTrackEnded;

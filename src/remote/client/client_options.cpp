@@ -14,14 +14,14 @@ std::optional<ClientCommand> commandNamed(const QByteArray& name)
     static const struct {
         const char* name;
         ClientCommand command;
-    } commands[] = {
+    } kCommands[] = {
         {"list", ClientCommand::List},       {"open", ClientCommand::Open},
         {"play", ClientCommand::Play},       {"stop", ClientCommand::Stop},
         {"pause", ClientCommand::Pause},     {"louder", ClientCommand::Louder},
         {"quieter", ClientCommand::Quieter}, {"shuffle", ClientCommand::Shuffle},
         {"watch", ClientCommand::Watch},
     };
-    for (const auto& entry : commands) {
+    for (const auto& entry : kCommands) {
         if (name == entry.name)
             return entry.command;
     }

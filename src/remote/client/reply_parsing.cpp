@@ -76,20 +76,20 @@ QList<Notification> splitNotifications(QByteArrayView block)
         if (rest.startsWith(kStarted)) {
             const qsizetype titleStart = at + kStarted.size();
             const qsizetype titleEnd = nextCodeFrom(block, titleStart);
-            result.append(Notification{Notification::Started, block.sliced(titleStart, titleEnd - titleStart).toByteArray()});
+            result.append(Notification{Notification::Kind::Started, block.sliced(titleStart, titleEnd - titleStart).toByteArray()});
             at = titleEnd;
         } else if (rest.startsWith(kEnded)) {
-            result.append(Notification{Notification::Ended, {}});
+            result.append(Notification{Notification::Kind::Ended, {}});
             at += kEnded.size();
         } else if (rest.startsWith(kShuffleOn)) {
-            result.append(Notification{Notification::ShuffleOn, {}});
+            result.append(Notification{Notification::Kind::ShuffleOn, {}});
             at += kShuffleOn.size();
         } else if (rest.startsWith(kShuffleOff)) {
-            result.append(Notification{Notification::ShuffleOff, {}});
+            result.append(Notification{Notification::Kind::ShuffleOff, {}});
             at += kShuffleOff.size();
         } else {
             const qsizetype unknownEnd = nextCodeFrom(block, at + 1);
-            result.append(Notification{Notification::Unknown, block.sliced(at, unknownEnd - at).toByteArray()});
+            result.append(Notification{Notification::Kind::Unknown, block.sliced(at, unknownEnd - at).toByteArray()});
             at = unknownEnd;
         }
     }
@@ -99,11 +99,11 @@ QList<Notification> splitNotifications(QByteArrayView block)
 QByteArray describeNotification(const Notification& notification)
 {
     switch (notification.kind) {
-    case Notification::Started: return "started: " + notification.text;
-    case Notification::Ended: return "ended";
-    case Notification::ShuffleOn: return "shuffle: on";
-    case Notification::ShuffleOff: return "shuffle: off";
-    case Notification::Unknown: break;
+    case Notification::Kind::Started: return "started: " + notification.text;
+    case Notification::Kind::Ended: return "ended";
+    case Notification::Kind::ShuffleOn: return "shuffle: on";
+    case Notification::Kind::ShuffleOff: return "shuffle: off";
+    case Notification::Kind::Unknown: break;
     }
     QByteArray shown = "unknown: ";
     for (const char byte : notification.text) {
@@ -128,20 +128,20 @@ OpenReply parseOpenReply(QByteArrayView block, QByteArrayView path)
     if (block.startsWith(expected) && !trackTitleOf(path).isEmpty()) {
         const QByteArrayView after = block.sliced(expected.size());
         if (after.isEmpty() || after.startsWith(kCodePrefix))
-            return {OpenReply::Opened, trackTitleOf(path)};
+            return {OpenReply::Kind::Opened, trackTitleOf(path)};
     }
     const QList<Notification> notifications = splitNotifications(block);
     for (const Notification& notification : notifications) {
-        if (notification.kind == Notification::Started && notification.text == trackTitleOf(path))
-            return {OpenReply::Opened, notification.text};
+        if (notification.kind == Notification::Kind::Started && notification.text == trackTitleOf(path))
+            return {OpenReply::Kind::Opened, notification.text};
     }
     for (const Notification& notification : notifications) {
-        if (notification.kind == Notification::Started)
-            return {OpenReply::Opened, notification.text};
-        if (notification.kind == Notification::Ended)
-            return {OpenReply::NotFound, {}};
+        if (notification.kind == Notification::Kind::Started)
+            return {OpenReply::Kind::Opened, notification.text};
+        if (notification.kind == Notification::Kind::Ended)
+            return {OpenReply::Kind::NotFound, {}};
     }
-    return {OpenReply::Unrecognised, {}};
+    return {OpenReply::Kind::Unrecognised, {}};
 }
 
 }  // namespace tallowcrest

@@ -27,7 +27,7 @@ private:
 };
 
 struct Notification {
-    enum Kind { Started, Ended, ShuffleOn, ShuffleOff, Unknown };
+    enum class Kind { Started, Ended, ShuffleOn, ShuffleOff, Unknown };
     Kind kind;
     QByteArray text;  // the title for Started, the bytes for Unknown
 };
@@ -48,7 +48,7 @@ QByteArray describeNotification(const Notification& notification);
 QByteArray trackTitleOf(QByteArrayView path);
 
 struct OpenReply {
-    enum Kind { Opened, NotFound, Unrecognised };
+    enum class Kind { Opened, NotFound, Unrecognised };
     Kind kind;
     QByteArray title;
 };
