@@ -8,7 +8,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <fstream>
 
@@ -17,36 +16,35 @@
 namespace tallowcrest::testing {
 namespace {
 
+// The rows come in the folder's order; the last name is no UTF-8.
 class WebApiTest : public ::testing::Test {
 protected:
-    // The rows come in the folder's order; the last name is no UTF-8.
     void SetUp() override
     {
         for (const char* name : {"Alpha.mp3", "Café.mp3", "Morning Tide.mp3", "beta.mp3", "b\xe9 x.mp3"})
-            std::ofstream(m_work.path().toStdString() + "/" + name);
+            std::ofstream(m_work.path().toStdString() + "/" + name) << "";
         m_store.save(kAppName, kSettingsSection, kDirKey, m_work.path().toStdString());
         m_controller.Form_Load();
     }
     // QTemporaryDir cannot remove a name it cannot decode.
     void TearDown() override { std::remove((m_work.path().toStdString() + "/b\xe9 x.mp3").c_str()); }
-    int row(const std::string& title) const
-    {
-        for (int index = 0; index < m_list.count(); ++index) {
-            if (std::string_view(m_list.row(index)).ends_with("/" + title + ".mp3"))
-                return index;
-        }
-        return -1;
-    }
-    QByteArray play(int index, qint64 version)
-    {
-        return "{\"index\": " + QByteArray::number(index) + ", \"version\": " + QByteArray::number(version) + "}";
-    }
     QJsonObject ask(const char* method, const char* path, const char* query = "", const QByteArray& body = {})
     {
         m_reply = m_api.handle(method, path, QUrlQuery(QString::fromUtf8(query)), body);
         return QJsonDocument::fromJson(m_reply.body).object();
     }
+    int row(const std::string& title) const
+    {
+        int index = m_list.count() - 1;
+        while (index >= 0 && !std::string_view(m_list.row(index)).ends_with("/" + title + ".mp3"))
+            --index;
+        return index;
+    }
     qint64 version() const { return qint64(m_controller.nowPlaying().listVersion()); }
+    QByteArray play(int index, qint64 version)
+    {
+        return QStringLiteral(R"({"index": %1, "version": %2})").arg(index).arg(version).toUtf8();
+    }
 
     IsolatedSettings m_isolation;
     QTemporaryDir m_work;
@@ -65,31 +63,25 @@ protected:
 
 TEST_F(WebApiTest, BadInputIsAnsweredWithItsStatusAndReasonAndChangesNothing)
 {
-    struct Row {
-        const char* name;
-        const char* method;
-        const char* path;
-        const char* query;
+    const struct {
+        const char *name, *method, *path, *query;
         QByteArray body;
         int status;
         const char* word;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"not JSON", "POST", "play", "", R"({"index": 1,)", 400, "not JSON"},
         {"not an object", "POST", "volume", "", "[0.5]", 400, "JSON object"},
-        {"missing field", "POST", "play", "", R"({"version": 0})", 400, "\"index\" must be a number"},
+        {"missing field", "POST", "play", "", R"({"version": 1})", 400, "\"index\" must be a number"},
         {"volume no number", "POST", "volume", "", R"({"volume": "loud"})", 400, "must be a number"},
-        {"shuffle no boolean", "POST", "shuffle", "", R"({"shuffle": "yes"})", 400, "true or false"},
-        {"index no whole number", "POST", "play", "", "{\"index\": 1.5, \"version\": 1}", 400, "whole number"},
+        {"shuffle no boolean", "POST", "shuffle", "", R"({"shuffle": 1})", 400, "true or false"},
+        {"index no whole number", "POST", "play", "", R"({"index": 1.5, "version": 1})", 400, "whole number"},
         {"index past the end", "POST", "play", "", play(5, version()), 400, "no row"},
         {"index negative", "POST", "play", "", play(-1, version()), 400, "from 0"},
         {"volume above 1", "POST", "volume", "", R"({"volume": 1.01})", 400, "from 0 to 1"},
-        {"volume below 0", "POST", "volume", "", R"({"volume": -0.1})", 400, "from 0 to 1"},
         {"position negative", "POST", "seek", "", R"({"position": -1})", 400, "\"position\""},
         {"unknown action", "POST", "control", "", R"({"action": "dance"})", 400, "unknown action \"dance\""},
         {"unknown path", "GET", "nope", "", "", 404, "no such API: /api/nope"},
-        {"GET a command", "GET", "play", "", "", 405, "use POST Allow: POST"},
-        {"POST a reading", "POST", "state", "", "{}", 405, "use GET Allow: GET"},
+        {"wrong method", "GET", "play", "", "", 405, "use POST, Allow: POST"},
         {"stale version", "POST", "play", "", play(0, version() - 1), 409, "has changed"},
         {"play, nothing loaded", "POST", "control", "", R"({"action": "play"})", 409, "no track is loaded"},
         {"pause, nothing loaded", "POST", "control", "", R"({"action": "pause"})", 409, "no track is loaded"},
@@ -100,12 +92,12 @@ TEST_F(WebApiTest, BadInputIsAnsweredWithItsStatusAndReasonAndChangesNothing)
     };
     const std::vector<std::string> calls = m_player.calls;
     const int level = m_player.level;
-    for (const Row& row : rows) {
-        std::string said = ask(row.method, row.path, row.query, row.body).value("error").toString().toStdString();
+    for (const auto& row : rows) {
+        QString said = ask(row.method, row.path, row.query, row.body).value("error").toString();
         for (const auto& [name, value] : m_reply.headers)
-            said += " " + name.toStdString() + ": " + value.toStdString();
+            said += ", " + name + ": " + value;
         EXPECT_EQ(m_reply.status, row.status) << row.name;
-        EXPECT_NE(said.find(row.word), std::string::npos) << row.name << ": " << said;
+        EXPECT_TRUE(said.contains(row.word)) << row.name << ": " << said.toStdString();
     }
     EXPECT_EQ(m_player.calls, calls);
     EXPECT_EQ(m_player.level, level);
@@ -119,46 +111,40 @@ TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
     ask("POST", "play", "", play(row("Morning Tide"), version()));
     ASSERT_EQ(m_reply.status, 200) << m_reply.body.toStdString();
     m_player.state = IMediaPlayer::PlaybackState::Paused;
-    m_player.at = 1500;
-    m_player.length = 60000;
+    m_player.at = 1500, m_player.length = 60000;
     QJsonObject state = ask("GET", "state");
     EXPECT_NEAR(state.take("volume").toDouble(), 0.25, 0.003);
-    EXPECT_EQ(QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString(),
-              QJsonDocument(QJsonObject{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500},
-                                        {"duration", 60000}, {"shuffle", true}, {"client", true},
-                                        {"index", row("Morning Tide")}, {"version", version()}})
-                  .toJson(QJsonDocument::Compact)
-                  .toStdString());
+    const QJsonObject expected{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500},
+                               {"duration", 60000}, {"shuffle", true}, {"client", true},
+                               {"index", row("Morning Tide")}, {"version", version()}};
+    EXPECT_EQ(QJsonDocument(state).toJson().toStdString(), QJsonDocument(expected).toJson().toStdString());
 }
 
 TEST_F(WebApiTest, TracksComeByPagesAndSearchIgnoresLetterCaseBeyondAscii)
 {
     // total, offset, then each row's index and title.
-    const auto titles = [this](const char* query) {
-        const QJsonObject page = ask("GET", "tracks", query);
-        QStringList found{QString::number(page["total"].toInt()), QString::number(page["offset"].toInt())};
-        for (const QJsonValue row : page["rows"].toArray())
-            found << QString::number(row["index"].toInt()) + " " + row["title"].toString();
-        return found.join(", ").toStdString();
+    const auto page = [this](const std::string& query) {
+        const QJsonObject found = ask("GET", "tracks", query.c_str());
+        std::string said = std::to_string(found["total"].toInt()) + ", " + std::to_string(found["offset"].toInt());
+        for (const QJsonValue row : found["rows"].toArray())
+            said += ", " + std::to_string(row["index"].toInt()) + " " + row["title"].toString().toStdString();
+        return said;
     };
-    const auto shown = [this](const char* name) { return std::to_string(row(name)) + " " + name; };
-    const int tide = row("Morning Tide");
-    EXPECT_EQ(titles(("offset=" + std::to_string(tide) + "&limit=1").c_str()),
-              "5, " + std::to_string(tide) + ", " + shown("Morning Tide"));
-    EXPECT_EQ(titles("q=ALPHA"), "1, 0, " + shown("Alpha"));
-    EXPECT_EQ(titles("q=ET&limit=1"), "1, 0, " + shown("beta"));
-    EXPECT_EQ(titles("q=CAF%C3%89"), "1, 0, " + shown("Café"));
-    EXPECT_EQ(titles("offset=4&limit=0"), "5, 4");
-    EXPECT_EQ(titles("offset=9"), "5, 9");
+    const auto shown = [this](const std::string& title) { return std::to_string(row(title)) + " " + title; };
+    const std::string tide = std::to_string(row("Morning Tide"));
+    EXPECT_EQ(page("offset=" + tide + "&limit=1"), "5, " + tide + ", " + shown("Morning Tide"));
+    EXPECT_EQ(page("offset=4&limit=0"), "5, 4");
+    EXPECT_EQ(page("q=ALPHA"), "1, 0, " + shown("Alpha"));
+    EXPECT_EQ(page("q=ET&limit=1"), "1, 0, " + shown("beta"));
+    EXPECT_EQ(page("q=CAF%C3%89"), "1, 0, " + shown("Café"));
 }
 
 TEST_F(WebApiTest, UriEscapesEveryByteOfANameThatIsNoUtf8)
 {
     const QJsonArray rows = ask("GET", "tracks", "q=%20x")["rows"].toArray();
     ASSERT_EQ(rows.size(), 1);
-    const QString uri = rows[0]["uri"].toString();
-    EXPECT_TRUE(uri.startsWith("file:///") && uri.endsWith("/b%E9%20x.mp3")) << uri.toStdString();
-    EXPECT_EQ(QUrl(uri).path(QUrl::FullyEncoded).toLatin1(), (m_work.path().toUtf8() + "/b\xe9 x.mp3").toPercentEncoding("/"));
+    EXPECT_EQ(rows[0]["uri"].toString().toStdString(),
+              "file://" + m_work.path().toUtf8().toPercentEncoding("/").toStdString() + "/b%E9%20x.mp3");
 }
 
 }  // namespace
