@@ -47,13 +47,20 @@ struct RequestHead {
     }
 };
 
+// The method and target alone, for the log.
+RequestHead requestLine(const QByteArray& head)
+{
+    const QList<QByteArray> words = head.left(head.indexOf('\n')).trimmed().split(' ');
+    return {words.value(0), words.value(1), {}};
+}
+
 std::optional<RequestHead> parseHead(const QByteArray& head)
 {
     const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1."))
+    const QList<QByteArray> words = lines.front().trimmed().split(' ');
+    if (words.size() != 3 || !words[2].startsWith("HTTP/1."))
         return std::nullopt;
-    RequestHead parsed{requestLine[0], requestLine[1], {}};
+    RequestHead parsed{words[0], words[1], {}};
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();
         const qsizetype colon = line.indexOf(':');
@@ -66,7 +73,7 @@ std::optional<RequestHead> parseHead(const QByteArray& head)
     return parsed;
 }
 
-void refuse(QTcpSocket* socket, const WebReply& reply, const RequestHead& head = {})
+void refuse(QTcpSocket* socket, const WebReply& reply, const RequestHead& head)
 {
     logRefusal(reply.status, socket->peerAddress(), head.method, head.target);
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status)
@@ -121,13 +128,10 @@ void WebGate::incomingConnection(qintptr descriptor)
             return;
         delete deadline;
         socket->disconnect(this);
-        if (end < 0) {
-            const QList<QByteArray> words = buffered.left(buffered.indexOf('\n')).split(' ');
-            refuse(socket, errorReply(431, "the request head is larger than 16 KiB"),
-                   {words.value(0), words.value(1), {}});
-        } else {
+        if (end < 0)
+            refuse(socket, errorReply(431, "the request head is larger than 16 KiB"), requestLine(buffered));
+        else
             screen(socket, buffered.left(end + 2));
-        }
     });
 }
 
@@ -135,7 +139,7 @@ void WebGate::screen(QTcpSocket* socket, const QByteArray& head)
 {
     const std::optional<RequestHead> request = parseHead(head);
     if (!request)
-        return refuse(socket, errorReply(400, "the request head cannot be read"));
+        return refuse(socket, errorReply(400, "the request head cannot be read"), requestLine(head));
     if (!request->values("transfer-encoding").empty())
         return refuse(socket, errorReply(411, "send the body with a Content-Length"), *request);
     for (const QByteArray& text : request->values("content-length")) {

@@ -11,15 +11,12 @@ namespace tallowcrest {
 
 class WebAuthorisation;
 
-// Takes every connection to the web port before Qt's HTTP server does.
-// Qt 6.4's QHttpServer keeps no count of connections, reads a request's head
-// and whole body (chunked too) into memory with no limit and no deadline, and
-// accepts a WebSocket upgrade (or answers it with a route's reply as well)
-// without asking first; it also keeps every connection open. So this gate
-// caps the connections, reads each first head itself within 16 KiB and 10 s,
-// refuses chunked and oversized bodies unread, lets upgrades through only with
-// the token and the server's own Origin, and closes each connection once its
-// answer is out.
+// Takes every connection to the web port before Qt's HTTP server does, for
+// what Qt 6.4's QHttpServer cannot do: it counts no connections and closes
+// none after an answer; it reads a head of any size and a whole body, chunked
+// too, into memory before any handler runs, with no deadline; and it takes
+// any WebSocket upgrade whose path has a route (answering with that route's
+// reply as well), with no hook to refuse one first.
 class WebGate : public QTcpServer {
     Q_OBJECT
 
