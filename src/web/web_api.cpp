@@ -156,11 +156,6 @@ void requireDone(Outcome outcome, const char* reason = nullptr)
 
 }  // namespace
 
-WebReply errorReply(int status, const QByteArray& reason)
-{
-    return {status, "application/json", json({{"error", QString::fromUtf8(reason)}})};
-}
-
 WebApi::WebApi(Controls& controls, const NowPlaying& nowPlaying) : m_controls(controls), m_nowPlaying(nowPlaying) {}
 
 WebReply WebApi::handle(std::string_view method, const QString& path, const QUrlQuery& query,
@@ -204,7 +199,7 @@ WebReply WebApi::handle(std::string_view method, const QString& path, const QUrl
     }
 }
 
-QJsonObject WebApi::state()
+QJsonObject WebApi::state() const
 {
     return {
         {"title", m_nowPlaying.title()},

@@ -1,28 +1,18 @@
 #pragma once
 
+#include "web/web_reply.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QUrlQuery>
 
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace tallowcrest {
 
 class Controls;
 class NowPlaying;
-
-struct WebReply {
-    int status = 200;
-    QByteArray contentType = "application/json";
-    QByteArray body;
-    std::vector<std::pair<QByteArray, QByteArray>> headers = {};
-};
-
-// A reply whose body is {"error": reason}.
-WebReply errorReply(int status, const QByteArray& reason);
 
 // The JSON API under /api/ that the page and scripts use, free of sockets.
 // Every change goes through the controls, by the same rules as the window's
@@ -39,7 +29,7 @@ public:
     // reason; nothing thrown gets out.
     WebReply handle(std::string_view method, const QString& path, const QUrlQuery& query, const QByteArray& body);
 
-    QJsonObject state();
+    QJsonObject state() const;
 
 private:
     WebReply tracks(const QUrlQuery& query);

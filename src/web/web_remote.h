@@ -1,22 +1,15 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "web/pairing.h"
 #include "web/web_api.h"
+#include "web/web_authorisation.h"
 
-class QAbstractHttpServer;
-class QByteArray;
-class QHttpServerRequest;
-class QTcpSocket;
-class QWebSocket;
-class QWebSocketServer;
+class QHttpServer;
 
 namespace tallowcrest {
 
@@ -24,16 +17,16 @@ class IMessageBox;
 class ISettingsStore;
 class Controls;
 class NowPlaying;
+class WebEventHub;
 
 // The phone remote: the page and the JSON API over HTTP, live state over a
 // WebSocket, on the port stored as WebPort, for phones that show the pairing
-// token in a cookie (or an Authorization: Bearer header).
+// token in a cookie (or an Authorization: Bearer header). Wires the gate,
+// the authorisation, the page, the API and the event hub together.
 class WebRemote : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxConnections = 32;
-
     WebRemote(Controls& controls, const NowPlaying& nowPlaying, ISettingsStore& settings, IMessageBox& messageBox,
               QObject* parent = nullptr);
     ~WebRemote() override;
@@ -42,40 +35,23 @@ public:
     // "Error" box and the rest of the server goes on; false then, and when
     // the stored port is "0" (the remote is off).
     bool start();
-    bool listening() const { return m_port != 0; }
     std::string pairingUrl() const;
     // A new token at once: every paired phone is locked out and its live
     // connection closed.
     void newCode();
 
 private:
-    class Gate;
-    class HttpServer;
-    struct Subscriber {
-        QWebSocket* socket;
-        bool answered;
-    };
-
-    // The first request head on a connection, before anything reads it.
-    void screen(QTcpSocket* socket, const QByteArray& head);
-    WebReply answer(const QHttpServerRequest& request);
-    bool admits(const QByteArray& cookie, const QByteArray& authorization) const;
-    void subscribe(QWebSocket* socket);
-    void scheduleBroadcast();
-    void broadcast();
-    void pingSubscribers();
+    void route();
 
     ISettingsStore& m_settings;
     IMessageBox& m_messageBox;
     Pairing m_pairing;
+    WebAuthorisation m_authorisation;
     WebApi m_api;
-    std::unique_ptr<HttpServer> m_http;
-    Gate* m_gate = nullptr;
-    std::unique_ptr<QWebSocketServer> m_events;
-    std::vector<Subscriber> m_subscribers;
-    QTimer m_pinger;
-    QElapsedTimer m_sinceBroadcast;
-    bool m_broadcastPending = false;
+    // Owns the gate once bound, and so every connection under it.
+    std::unique_ptr<QHttpServer> m_http;
+    // Goes first: its live connections wrap connections under the gate.
+    std::unique_ptr<WebEventHub> m_hub;
     int m_port = 0;
 };
 

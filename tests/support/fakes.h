@@ -69,11 +69,13 @@ public:
         emit volumeChanged(level);
     }
     PlaybackState playbackState() const override { return state; }
-    qint64 position() const override { return 0; }
-    qint64 duration() const override { return 0; }
+    qint64 position() const override { return at; }
+    qint64 duration() const override { return length; }
     void seek(qint64 ms) override { calls.push_back("seek " + std::to_string(ms)); }
     std::string opened;
     PlaybackState state = PlaybackState::Stopped;
+    qint64 at = 0;
+    qint64 length = 0;
     int level = -600;
     std::set<std::string> unplayable;
     std::vector<std::string> calls;
