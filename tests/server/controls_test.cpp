@@ -114,9 +114,15 @@ TEST_F(ControlsTest, OnlyAFileThePlayerOpensIsShownAndAnnounced)
         {"a track", server.path("Song.mp3"), Outcome::Done},
     };
     for (const auto& row : rows) {
+        // Asked for by a client, as the socket hears it.
+        server.winsock.sent.clear();
+        server.winsock.incoming = "01" + row.path;
+        emit server.winsock.dataArrival();
+        const bool done = row.outcome == Outcome::Done;
+        EXPECT_EQ(server.winsock.allSent(), done ? "CODE_11Song" : "CODE_12") << row.name;
+        // Asked for by another hand: a connected client hears only of success.
         server.winsock.sent.clear();
         EXPECT_EQ(server.controls().openFile(row.path), row.outcome) << row.name;
-        const bool done = row.outcome == Outcome::Done;
         EXPECT_EQ(server.winsock.allSent(), done ? "CODE_11Song" : "") << row.name;
         EXPECT_EQ(server.nowPlaying().caption(), done ? "Tallowcrest Server: Song" : "Tallowcrest Server") << row.name;
     }
