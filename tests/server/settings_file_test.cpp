@@ -1,5 +1,6 @@
 #include "server/qt_settings_store.h"
 #include "support/fakes.h"
+#include "support/log_capture.h"
 
 #include <QFileInfo>
 
@@ -8,8 +9,6 @@
 
 namespace tallowcrest::testing {
 namespace {
-
-QStringList g_warnings;
 
 mode_t modeOf(const QString& path)
 {
@@ -26,12 +25,8 @@ TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
         {"new file", 0, 0, 0700, 0},
         {"hand-written 0644 file", 0700, 0644, 0700, 1},
         {"user's 0755 folder", 0755, 0, 0755, 0}};
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
-        if (QByteArray(context.category) == "tallowcrest.server")
-            g_warnings << text;
-    });
     for (const auto& row : rows) {
-        g_warnings.clear();
+        LogCapture log;
         IsolatedSettings isolation;
         const QString folder = QFileInfo(isolation.filePath()).path();
         if (row.folderMode) {
@@ -52,10 +47,9 @@ TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
         store.save(kAppName, kSettingsSection, "WebPort", "9998");
         EXPECT_EQ(modeOf(isolation.filePath()), 0600u) << row.name;
         EXPECT_EQ(modeOf(folder), row.folderAfter) << row.name;
-        EXPECT_EQ(g_warnings.size(), row.warnings) << row.name << ": " << g_warnings.join('\n').toStdString();
+        EXPECT_EQ(log.warnings("tallowcrest.server").size(), row.warnings) << row.name;
         EXPECT_EQ(store.read(kAppName, kSettingsSection, "Dir", ""), row.fileMode ? "/m/Rock, Pop" : "") << row.name;
     }
-    qInstallMessageHandler(nullptr);
 }
 
 }  // namespace

@@ -2,16 +2,14 @@
 
 #include <QMutex>
 #include <QString>
-#include <QtGlobal>
 
 #include <atomic>
 #include <vector>
 
 namespace tallowcrest {
 
-// Records the Qt log messages of every thread while it lives, in place of the
-// handler before it, which comes back afterwards. Categories filter as
-// configured: only what would have been written is recorded.
+// Records what any thread logs while it lives (as far as the categories let
+// it through), in place of the handler before it.
 class LogCapture {
 public:
     struct Message {
@@ -20,18 +18,8 @@ public:
         QString text;
     };
 
-    LogCapture()
-    {
-        current() = this;
-        m_previous = qInstallMessageHandler(&LogCapture::record);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        current() = nullptr;
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    LogCapture() : m_previous((s_current = this, qInstallMessageHandler(&record))) {}
+    ~LogCapture() { qInstallMessageHandler(m_previous), s_current = nullptr; }
 
     // Warnings and worse in category.
     std::vector<Message> warnings(const QString& category) const
@@ -45,20 +33,14 @@ public:
     }
 
 private:
-    static std::atomic<LogCapture*>& current()
-    {
-        static std::atomic<LogCapture*> capture = nullptr;
-        return capture;
-    }
     static void record(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
-        if (LogCapture* capture = current()) {
-            const QMutexLocker lock(&capture->m_mutex);
-            capture->m_messages.push_back({QString::fromUtf8(context.category), type, text});
-        }
+        const QMutexLocker lock(&s_current.load()->m_mutex);
+        s_current.load()->m_messages.push_back({QString::fromUtf8(context.category), type, text});
     }
 
-    QtMessageHandler m_previous = nullptr;
+    static inline std::atomic<LogCapture*> s_current = nullptr;
+    QtMessageHandler m_previous;
     mutable QMutex m_mutex;
     std::vector<Message> m_messages;
 };
