@@ -15,8 +15,8 @@ WebReply pageFile(const QString& path, bool get)
 {
     if (!get)
         return errorReply(405, "use GET");
-    static const bool loaded = (initPageResources(), true);
-    Q_UNUSED(loaded);
+    static const bool kLoaded = (initPageResources(), true);
+    Q_UNUSED(kLoaded);
     QFile resource(QStringLiteral(":/web") + (path == QLatin1String("/") ? QStringLiteral("/index.html") : path));
     if (!resource.open(QIODevice::ReadOnly))
         return errorReply(500, "the page is missing from the program");

@@ -13,7 +13,7 @@ WebReply errorReply(int status, const QByteArray& reason)
 
 const WebHeaders& commonHeaders()
 {
-    static const WebHeaders headers = {
+    static const WebHeaders kHeaders = {
         {"Connection", "close"},
         {"Cache-Control", "no-store"},
         {"X-Content-Type-Options", "nosniff"},
@@ -21,7 +21,7 @@ const WebHeaders& commonHeaders()
         {"Content-Security-Policy",
          "default-src 'self'; img-src 'self' data:; connect-src 'self' ws: wss:; frame-ancestors 'none'"},
     };
-    return headers;
+    return kHeaders;
 }
 
 }  // namespace tallowcrest
