@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,7 +50,7 @@ Winsock::~Winsock()
         m_connection->disconnect(this);
         m_connection->abort();
     }
-    m_server.close();
+    stopListening();
     // Pending and closing sockets are children and are aborted as they go.
 }
 
@@ -86,7 +87,7 @@ void Winsock::Accept(int32_t requestId)
         throw failure(QStringLiteral("The socket already carries a connection; close it before accepting another"));
 
     // One socket: carrying a connection means nobody else can connect.
-    m_server.close();
+    stopListening();
 
     m_connection = found.value();
     m_pending.erase(found);
@@ -107,7 +108,7 @@ void Winsock::Accept(int32_t requestId)
 
 void Winsock::Close()
 {
-    m_server.close();
+    stopListening();
     releaseConnection();
     m_peerGone = false;
     m_failed = false;
@@ -270,6 +271,18 @@ void Winsock::dropPendingConnections()
         socket->deleteLater();
     }
     m_pending.clear();
+}
+
+// A child forked meanwhile (GStreamer forks its plugin scanner from the
+// player's thread) shares the listening socket until it execs. Closed alone,
+// the socket would listen on in the child, keep the port from being bound
+// again and take the next client into a backlog nobody accepts from; shut
+// down, it stops listening for both.
+void Winsock::stopListening()
+{
+    if (m_server.isListening())
+        ::shutdown(static_cast<int>(m_server.socketDescriptor()), SHUT_RDWR);
+    m_server.close();
 }
 
 void Winsock::releaseConnection()

@@ -45,6 +45,7 @@ private:
     void scheduleDelivery();
     void deliverEvents();
     void dropPendingConnections();
+    void stopListening();
     void releaseConnection();
     bool connectionIsUsable() const;
     qint32 nextRequestId();

@@ -19,7 +19,10 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace tallowcrest::testing {
 namespace {
@@ -164,6 +167,27 @@ TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
         EXPECT_EQ(server.messageBox.shown[0].text, "Cannot listen on port \"" + port + "\":\r\n" + why);
         EXPECT_EQ(server.winsock.State(), SocketState::Closed);
     }
+}
+
+// GStreamer forks its plugin scanner from the player's thread: until it execs, the child holds the listening socket.
+TEST_F(ProtocolTest, AListeningSocketAForkedChildHoldsIsListenedOnAgainAndServesTheNextClient)
+{
+    m_port = freePort();
+    m_server = std::make_unique<LiveServer>(library(), std::to_string(m_port));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(m_client.connect(m_port, 5000)) << i;
+        EXPECT_EQ((m_client.send("03"), m_client.receiveUntilSuffix("CODE_12", 5000)), "CODE_12") << i;
+        m_client.close();
+        SpinUntil([&] { return m_server->winsock.State() != ISocket::Connected; });
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(m_server->messageBox.shown.empty()) << m_server->messageBox.shown[0].text;
 }
 
 // The bytes are checked on the wire above, the pause after them by the server tests.

@@ -9,10 +9,13 @@
 #include <QThread>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace tallowcrest::testing {
 
@@ -68,6 +71,9 @@ ServerProcess::ServerProcess(const std::string& mediaFolder)
     process.setStandardOutputFile(home + "/server.log");
     process.setStandardErrorFile(home + "/server.log");
     qint64 pid = 0;
+    // The server gets the standard three only, as from a desktop launcher, not what the test runner left open to
+    // us (its log file, pipes).
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     if (!process.startDetached(&pid)) {
         m_startFailure = "cannot start the server: " + process.errorString().toStdString();
         return;
@@ -116,11 +122,56 @@ std::string ServerProcess::output() const
     return (all.size() > 4096 ? "..." + all.right(4096) : all).toStdString();
 }
 
-int ServerProcess::openDescriptorCount() const
+std::vector<std::string> ServerProcess::openDescriptors() const
 {
+    const std::string proc = "/proc/" + std::to_string(m_pid);
+    // A TCP socket's inode to its state and local port, from the server's own tables.
+    static const char* const kStates[] = {"", "ESTABLISHED", "SYN_SENT", "SYN_RECV", "FIN_WAIT1", "FIN_WAIT2",
+                                          "TIME_WAIT", "CLOSE", "CLOSE_WAIT", "LAST_ACK", "LISTEN", "CLOSING"};
+    std::map<std::string, std::string> tcp;
+    for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+        std::ifstream in(proc + table);
+        std::string line, slot, local, remote, state, skip, inode;
+        for (std::getline(in, line); in >> slot >> local >> remote >> state >> skip >> skip >> skip >> skip >> skip
+                                     >> inode && std::getline(in, line);) {
+            const auto code = std::stoul(state, nullptr, 16);
+            tcp[inode] = std::string("tcp ") + (code < std::size(kStates) ? kStates[code] : state.c_str()) + " :"
+                + std::to_string(std::stoul(local.substr(local.find(':') + 1), nullptr, 16));
+        }
+    }
+    std::vector<std::string> targets;
     std::error_code error;
-    const std::filesystem::directory_iterator fds("/proc/" + std::to_string(m_pid) + "/fd", error);
-    return error ? -1 : static_cast<int>(std::distance(fds, {}));
+    for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
+        std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (target.empty())
+            continue;  // closed meanwhile
+        // Inode numbers ("pipe:[123]") differ from one reading to the next; kinds ("anon_inode:[eventfd]") stay.
+        if (const auto open = target.find(":[");
+            open != std::string::npos && target.find_first_not_of("0123456789", open + 2) == target.size() - 1) {
+            const auto socket = tcp.find(target.substr(open + 2, target.size() - open - 3));
+            target = socket != tcp.end() ? "socket " + socket->second : target.substr(0, open);
+        }
+        targets.push_back(target);
+    }
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
+std::vector<std::string> ServerProcess::helperThreads() const
+{
+    const std::string proc = "/proc/" + std::to_string(m_pid);
+    const auto name = [](const std::filesystem::path& comm) {
+        std::string line;
+        std::getline(std::ifstream(comm), line);
+        return line;
+    };
+    const std::string program = name(proc + "/comm");
+    std::vector<std::string> helpers;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(proc + "/task", error))
+        if (const std::string thread = name(task.path() / "comm"); !thread.empty() && thread != program)
+            helpers.push_back(thread);
+    return helpers;
 }
 
 long ServerProcess::residentKiB() const

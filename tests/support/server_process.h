@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tallowcrest::testing {
 
@@ -24,7 +25,12 @@ public:
     bool running() const;
     // The last few KiB the server printed.
     std::string output() const;
-    int openDescriptorCount() const;
+    // What the open descriptors lead to, sorted: a file by its path, a TCP
+    // socket by its state and local port, any other inode by its kind alone.
+    std::vector<std::string> openDescriptors() const;
+    // The names of the threads not named after the program: those of Qt's,
+    // GLib's and GStreamer's pools and tasks.
+    std::vector<std::string> helperThreads() const;
     // Resident memory in KiB, or -1 when the process is gone.
     long residentKiB() const;
 
