@@ -183,7 +183,7 @@ TEST_F(ProtocolTest, AListeningSocketAForkedChildHoldsIsListenedOnAgainAndServes
         ASSERT_TRUE(m_client.connect(m_port, 5000)) << i;
         EXPECT_EQ((m_client.send("03"), m_client.receiveUntilSuffix("CODE_12", 5000)), "CODE_12") << i;
         m_client.close();
-        SpinUntil([&] { return m_server->winsock.State() != ISocket::Connected; });
+        SpinUntil([&] { return m_server->winsock.State() != SocketState::Connected; });
     }
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
