@@ -21,7 +21,7 @@ class TrackListModelTest : public ::testing::Test {
 protected:
     TrackListModelTest()
     {
-        QObject::connect(&model, &TrackListModel::selectedIndexChanged, [&](int index) { selections.push_back(index); });
+        QObject::connect(&model, &TrackListModel::selectedIndexChanged, [&](int row) { selections.push_back(row); });
     }
     struct Split { const char* name; std::string text; Rows rows; };
     void expectRows(const Split& split)
@@ -81,18 +81,13 @@ TEST_F(TrackListModelTest, ARowShowsItsDecodedNameAndGivesItsPathBytes)
     EXPECT_FALSE(model.data(model.index(2)).isValid());
 }
 
-TEST_F(TrackListModelTest, ARowThatIsNotThereThrows)
-{
-    model.addLines("a\r\nb\r\n");
-    for (const auto& [name, bad] : {std::pair{"before the first", -1}, {"past the last", 2}})
-        EXPECT_THROW(model.row(bad), std::out_of_range) << name;
-}
-
-TEST_F(TrackListModelTest, ASelectionOutsideTheRowsThrowsAndKeepsTheOldOne)
+TEST_F(TrackListModelTest, AnIndexOutsideTheRowsThrowsAndKeepsTheSelection)
 {
     model.addLines("a\r\nb\r\n");
     model.setSelectedIndex(1);
-    for (const auto& [name, bad] : {std::pair{"below none", -2}, {"past the last", 2}})
+    for (const auto& [name, bad] : {std::pair{"a row before the first", -1}, {"a row past the last", 2}})
+        EXPECT_THROW(model.row(bad), std::out_of_range) << name;
+    for (const auto& [name, bad] : {std::pair{"a selection below none", -2}, {"a selection past the last", 2}})
         EXPECT_THROW(model.setSelectedIndex(bad), std::out_of_range) << name;
     EXPECT_EQ(model.selectedIndex(), 1);
 }

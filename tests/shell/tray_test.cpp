@@ -89,15 +89,12 @@ TEST(ShellIcon, WithSysMenuARightReleasePopsUpTheWindowsMenuAtTheCursor)
                 {"on when nothing is stored", {"read{}", "517"}, {"menu of frmMain at 640,790"}}});
 }
 
-TEST(ShellIcon, TheIconIsAddedOnceWhenShownAndRemovedOnceWhenHiddenOrGone)
+// Added once when shown, changed only while added, removed once when hidden or gone.
+TEST(ShellIcon, TheShellHoldsTheIconWhileItIsShownWithItsTipAndPicture)
 {
     expectLogs({{"shown and hidden twice", {"hide", "show", "show", "hide", "hide"}, {"add ''", "delete ''"}},
-                {"gone while shown", {"show"}, {"add ''", "delete ''"}}});
-}
-
-TEST(ShellIcon, TipAndPictureReachTheShellOnlyWhileTheIconIsAdded)
-{
-    expectLogs({{"set before", {"tip before", "icon", "show"}, {"add 'before' icon", "delete 'before' icon"}},
+                {"gone while shown", {"show"}, {"add ''", "delete ''"}},
+                {"set before", {"tip before", "icon", "show"}, {"add 'before' icon", "delete 'before' icon"}},
                 {"set while shown", {"show", "tip Tallowcrest", "icon", "noicon"},
                  {"add ''", "modify 'Tallowcrest'", "modify 'Tallowcrest' icon", "modify 'Tallowcrest'",
                   "delete 'Tallowcrest'"}},
@@ -111,18 +108,14 @@ TEST(ShellIcon, EveryPropertySetIsReportedByName)
                 {"read", {"read"}, {}}}, true);
 }
 
-TEST(ShellIcon, StoredValuesShowTheIconAtOnceAndCarryOverToANewIcon)
+// Copied, a right release is a click again: the stored SysMenu is off.
+TEST(ShellIcon, StoredValuesShowTheIconAtOnceAndCarryOverToANewOneExceptOnADesignSurface)
 {
-    // A right release is a click again: the stored SysMenu is off.
     expectLogs({{"read", {"read"}, {"add 'Stored' icon", "delete 'Stored' icon"}},
                 {"copied", {"read", "copy", "517"}, {"add 'Stored' icon", "delete 'Stored' icon",
                                                      "add 'Stored' icon", "MouseUp(2)", "Click(2)",
-                                                     "delete 'Stored' icon"}}});
-}
-
-TEST(ShellIcon, OnADesignSurfaceNothingIsEverAdded)
-{
-    expectLogs({{"copied there", {"read", "design", "show", "hide", "read"},
+                                                     "delete 'Stored' icon"}},
+                {"copied to a design surface", {"read", "design", "show", "hide", "read"},
                  {"add 'Stored' icon", "delete 'Stored' icon"}}});
 }
 
