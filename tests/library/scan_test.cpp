@@ -148,13 +148,19 @@ TEST_F(ScanTest, AnUnreadableFolderAddsNothingAndTheWalkGoesOn)
                                               {"Listable", m_root + "Listable/seen.mp3\r\n"}}));
 }
 
-TEST(TrackText, TrimAtNulAndTheTrailingSeparator)
+TEST(TrackText, TrimAtNulKeepsWhatComesBeforeTheFirstNul)
 {
-    const std::pair<std::string, std::string> trimmed[] = {
-        {"abc\0def"s, "abc"}, {"\0abc"s, ""}, {"abc", "abc"}, {"", ""}, {"abc\0\0\0"s, "abc"}};
-    for (const auto& [text, expected] : trimmed)
-        EXPECT_EQ(TrimAtNul(text), expected) << text;
-    EXPECT_EQ(withTrailingSeparator("/m") + withTrailingSeparator("/m/") + withTrailingSeparator(""), "/m//m//");
+    for (const auto& [name, text, expected] :
+         {std::tuple{"a NUL inside", "abc\0def"s, "abc"}, {"a NUL first", "\0abc"s, ""}, {"no NUL", "abc"s, "abc"},
+          {"empty", ""s, ""}, {"NULs last", "abc\0\0\0"s, "abc"}})
+        EXPECT_EQ(TrimAtNul(text), expected) << name;
+}
+
+TEST(TrackText, AFolderGetsOneTrailingSeparator)
+{
+    for (const auto& [name, folder, expected] :
+         {std::tuple{"without one", "/m", "/m/"}, {"with one", "/m/", "/m/"}, {"empty", "", "/"}})
+        EXPECT_EQ(withTrailingSeparator(folder), expected) << name;
 }
 
 }  // namespace

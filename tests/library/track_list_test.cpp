@@ -2,92 +2,172 @@
 #include "library/file_collection.h"
 #include "library/track_list_model.h"
 
+#include <QAbstractItemModelTester>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 
 namespace tallowcrest {
 namespace {
 
-TEST(TrackListModel, EveryCrLfEndsARowRowsAddUpInOrderAndAClearEmptiesListAndSelection)
-{
-    using Rows = std::vector<std::string>;
-    const std::pair<std::string, Rows> cases[] = {
-        {"", {}},           {"a\r\nb\r\n", {"a", "b"}},   {"a\r\n\r\nb\r\n", {"a", "", "b"}},
-        {"\r\n", {""}},     {"a\nb\rc\r\n", {"a\nb\rc"}}, {"a\r\r\n", {"a\r"}},
-        {"a\r\nb", {"a", "b"}}, {"a\r\nb\r", {"a", "b\r"}}, {std::string("\xe9\0x\r\n", 5), {std::string("\xe9\0x", 3)}}};
-    for (const auto& [text, expected] : cases) {
-        TrackListModel model;
-        model.addLines(text);
+using namespace std::literals;
+using Rows = std::vector<std::string>;
+
+// Every change is checked by Qt's own model tester as it happens.
+class TrackListModelTest : public ::testing::Test {
+protected:
+    TrackListModelTest()
+    {
+        QObject::connect(&model, &TrackListModel::selectedIndexChanged, [&](int row) { selections.push_back(row); });
+    }
+    struct Split { const char* name; std::string text; Rows rows; };
+    void expectRows(const Split& split)
+    {
+        model.clear();
+        model.addLines(split.text);
         Rows rows;
         for (int i = 0; i < model.count(); ++i)
             rows.emplace_back(model.row(i));
-        EXPECT_EQ(rows, expected) << text;
+        EXPECT_EQ(rows, split.rows) << split.name;
     }
-
     TrackListModel model;
-    std::vector<std::pair<int, int>> inserted;
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
     std::vector<int> selections;
+};
+
+TEST_F(TrackListModelTest, EachCrLfEndsARowAndNothingElseDoes)
+{
+    const Split splits[] = {
+        {"no text", "", {}}, {"two lines", "a\r\nb\r\n", {"a", "b"}},
+        {"an empty line between", "a\r\n\r\nb\r\n", {"a", "", "b"}}, {"a line end alone", "\r\n", {""}},
+        {"a lone LF and CR", "a\nb\rc\r\n", {"a\nb\rc"}}, {"a CR before the line end", "a\r\r\n", {"a\r"}},
+        {"bytes that are no UTF-8, and a NUL", "\xe9\0x\r\n"s, {"\xe9\0x"s}}};
+    for (const Split& split : splits)
+        expectRows(split);
+}
+
+TEST_F(TrackListModelTest, ACutShortLastLineIsKeptAsARow)
+{
+    expectRows({"plain", "a\r\nb", {"a", "b"}});
+    expectRows({"ending in a CR", "a\r\nb\r", {"a", "b\r"}});
+}
+
+TEST_F(TrackListModelTest, EachAddInsertsItsRowsAfterThoseBefore)
+{
+    std::vector<std::pair<int, int>> inserted;
     QObject::connect(&model, &QAbstractItemModel::rowsInserted,
                      [&](const QModelIndex&, int first, int last) { inserted.push_back({first, last}); });
-    QObject::connect(&model, &TrackListModel::selectedIndexChanged, [&](int index) { selections.push_back(index); });
     std::string big;
     for (int i = 0; i < 200000; ++i)
         big += "/music/" + std::to_string(i) + ".mp3\r\n";
-    const quint64 before = model.version();
-    model.addLines(big);
-    model.addLines("");
-    model.addLines("/m/\xe9t\xe9.mp3\r\n/m/z.mp3\r\n");
+    for (const std::string& text : {big, ""s, "/m/\xe9t\xe9.mp3\r\n/m/z.mp3\r\n"s})
+        model.addLines(text);
     EXPECT_EQ(inserted, (std::vector<std::pair<int, int>>{{0, 199999}, {200000, 200001}}));
     ASSERT_EQ(model.rowCount(), 200002);
-    EXPECT_EQ(model.row(199999), "/music/199999.mp3");
-    EXPECT_EQ(model.row(200000), "/m/\xe9t\xe9.mp3");
-    EXPECT_EQ(model.data(model.index(200001), TrackListModel::kPathBytesRole).toByteArray(), "/m/z.mp3");
-    EXPECT_EQ(model.data(model.index(0)).toString(), "/music/0.mp3");
-    EXPECT_FALSE(model.data(model.index(200002)).isValid());
-    for (int bad : {-1, 200002})
-        EXPECT_THROW(model.row(bad), std::out_of_range) << bad;
-    EXPECT_NE(model.version(), before);
+    EXPECT_EQ(std::pair(model.row(199999), model.row(200000)), std::pair("/music/199999.mp3"sv, "/m/\xe9t\xe9.mp3"sv));
+}
 
-    for (int index : {1, 1, 0, -1, 150000})
+TEST_F(TrackListModelTest, ARowShowsItsDecodedNameAndGivesItsPathBytes)
+{
+    model.addLines("/m/a.mp3\r\n/m/\xe9.mp3\r\n");
+    EXPECT_EQ(model.data(model.index(0)).toString(), "/m/a.mp3");
+    EXPECT_EQ(model.data(model.index(1)).toString(), QFile::decodeName("/m/\xe9.mp3"));
+    EXPECT_EQ(model.data(model.index(1), TrackListModel::kPathBytesRole).toByteArray(), "/m/\xe9.mp3");
+    EXPECT_FALSE(model.data(model.index(2)).isValid());
+}
+
+TEST_F(TrackListModelTest, AnIndexOutsideTheRowsThrowsAndKeepsTheSelection)
+{
+    model.addLines("a\r\nb\r\n");
+    model.setSelectedIndex(1);
+    for (const auto& [name, bad] : {std::pair{"a row before the first", -1}, {"a row past the last", 2}})
+        EXPECT_THROW(model.row(bad), std::out_of_range) << name;
+    for (const auto& [name, bad] : {std::pair{"a selection below none", -2}, {"a selection past the last", 2}})
+        EXPECT_THROW(model.setSelectedIndex(bad), std::out_of_range) << name;
+    EXPECT_EQ(model.selectedIndex(), 1);
+}
+
+TEST_F(TrackListModelTest, ASelectionIsAnnouncedOnlyWhenItChanges)
+{
+    model.addLines("a\r\nb\r\nc\r\n");
+    for (int index : {1, 1, 0, -1, -1, 2})
         model.setSelectedIndex(index);
-    for (int bad : {200002, -2})
-        EXPECT_THROW(model.setSelectedIndex(bad), std::out_of_range) << bad;
-    EXPECT_EQ(model.selectedIndex(), 150000);
-    const quint64 filled = model.version();
+    EXPECT_EQ(selections, (std::vector<int>{1, 0, -1, 2}));
+}
+
+TEST_F(TrackListModelTest, AClearEmptiesTheRowsAndTheSelection)
+{
+    model.addLines("a\r\nb\r\n");
+    model.setSelectedIndex(1);
     model.clear();
-    EXPECT_EQ(selections, (std::vector<int>{1, 0, -1, 150000, -1}));
-    EXPECT_EQ(model.rowCount(), 0);
-    EXPECT_NE(model.version(), filled);
+    EXPECT_EQ(std::tuple(model.rowCount(), model.selectedIndex(), selections), std::tuple(0, -1, std::vector{1, -1}));
     EXPECT_THROW(model.setSelectedIndex(0), std::out_of_range);
 }
 
-TEST(colFFiles, KeysPositionsAndRecordsThatAreNotStored)
+TEST_F(TrackListModelTest, EveryFillAndClearGivesANewVersion)
 {
-    colFFiles files;
-    EXPECT_THROW(files.Item(1), std::out_of_range);
-    const auto first = files.Add("a");
-    EXPECT_EQ(first->Key() + first->ShortName() + first->LongName(), "a");
-    EXPECT_EQ(first->FileSize() + first->DateCreated() + first->DateAccessed() + first->DateModified(), 0);
-    first->SetLongName("the first");
-    for (const char* key : {"b", "c", "d", ""})
-        files.Add(key);
-    // A taken key gets a record of its own that is not stored.
-    const auto taken = files.Add("a");
-    EXPECT_EQ(taken->Key() + "|" + taken->LongName() + "|" + files.Item("a")->LongName(), "a||the first");
-    EXPECT_EQ(files.Count(), 4);
-    for (int position : {0, -1, 5}) {
-        EXPECT_THROW(files.Item(position), std::out_of_range) << position;
-        EXPECT_THROW(files.Delete(position), std::out_of_range) << position;
+    std::set<quint64> versions{model.version()};
+    for (const std::string& text : {"a\r\n"s, "b\r\n"s, ""s, "a\r\n"s}) {
+        text.empty() ? model.clear() : model.addLines(text);
+        EXPECT_TRUE(versions.insert(model.version()).second) << (text.empty() ? "clear" : text);
     }
-    EXPECT_THROW(files.Delete("B"), std::out_of_range);
+}
+
+// The tester fails the test at the first change it finds wrongly announced.
+TEST_F(TrackListModelTest, AddingClearingAndRefillingIsAnnouncedAsItHappens)
+{
+    for (const char* text : {"a\r\nb\r\n", "c", "", "", "d\r\n"})
+        *text ? model.addLines(text) : model.clear();
+    expectRows({"refilled", "e\r\n", {"e"}});
+}
+
+// "a" (long name "the first"), "b", "c", "d" stored; "" is never stored.
+class colFFilesTest : public ::testing::Test {
+protected:
+    colFFilesTest()
+    {
+        files.Add("a")->SetLongName("the first");
+        for (const char* key : {"b", "c", "d", ""})
+            files.Add(key);
+    }
+    std::string keys() const
+    {
+        std::string keys;
+        for (const auto& record : files)
+            keys += record->Key();
+        return keys;
+    }
+    colFFiles files;
+};
+
+TEST_F(colFFilesTest, AddAnswersARecordHoldingOnlyItsKeyAndStoresItOnlyUnderANewKey)
+{
+    const auto fresh = files.Add("e"), taken = files.Add("a");
+    EXPECT_EQ(fresh->Key() + "|" + fresh->ShortName() + "|" + fresh->LongName(), "e||");
+    EXPECT_EQ(fresh->FileSize() + fresh->DateCreated() + fresh->DateAccessed() + fresh->DateModified(), 0);
+    EXPECT_EQ(taken->Key() + "|" + taken->LongName() + "|" + files.Item("a")->LongName(), "a||the first");
+    EXPECT_EQ(std::pair(files.Count(), keys()), std::pair(5, "abcde"s));
+}
+
+TEST_F(colFFilesTest, PositionsAndKeysOutsideTheCollectionThrow)
+{
+    EXPECT_THROW(colFFiles().Item(1), std::out_of_range);
+    for (const auto& [name, position] : {std::pair{"zero", 0}, {"negative", -1}, {"past the last", 5}}) {
+        EXPECT_THROW(files.Item(position), std::out_of_range) << name;
+        EXPECT_THROW(files.Delete(position), std::out_of_range) << name;
+    }
+    EXPECT_THROW(files.Delete("B"), std::out_of_range) << "keys keep their case";
+}
+
+TEST_F(colFFilesTest, DeletingByPositionOrKeyKeepsTheRestInOrderAndAnAddGoesLast)
+{
     files.Delete(2);
     files.Delete("d");
     files.Add("b");
-    std::string keys;
-    for (const auto& record : files)
-        keys += record->Key();
-    EXPECT_EQ(keys, "acb");
+    EXPECT_EQ(keys(), "acb");
     EXPECT_EQ(files.Item("b"), files.Item(3));
 }
 

@@ -1,10 +1,10 @@
+// The GStreamer player on real MP3s.
 #include "playback/gst_player.h"
 #include "playback/volume_scale.h"
 #include "support/log_capture.h"
 #include "support/mp3_fixture.h"
 #include "support/spin.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,11 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <functional>
+#include <semaphore>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -25,9 +24,9 @@ namespace tallowcrest {
 namespace {
 
 using State = IMediaPlayer::PlaybackState;
+using Steps = std::pair<const char*, std::function<void()>>;
 
-// Wake-ups of all of this process's threads, not preemptions by other programs,
-// while the main thread waits ms in its event loop; waking it at the end is one.
+// Wake-ups of all of this process's threads while the main thread waits ms; waking it at the end is one.
 long wakeUps(int ms)
 {
     rusage before {}, after {};
@@ -39,187 +38,217 @@ long wakeUps(int ms)
     return after.ru_nvcsw - before.ru_nvcsw;
 }
 
-// A player and what it reported; the end is timed from the last mark().
-struct Watched {
-    explicit Watched(int stuckAfterMs = 1200)
-        : player(GstPlayerOptions{stuckAfterMs, [slow = slowNextMs] {
-                                      if (const int ms = slow->exchange(0))
-                                          QThread::msleep(ms);
-                                  }})
-    {
-        QObject::connect(&player, &GstPlayer::endOfStream, [this] { ++ends, endAfterMs = sinceMark.elapsed(); });
-        QObject::connect(&player, &GstPlayer::playbackFailed, [this] { ++failures; });
-        QObject::connect(&player, &GstPlayer::positionChanged, [this](qint64 ms) { positions.push_back(ms); });
-    }
-
-    // The pipeline thread's next state change takes ms longer (or hangs).
-    void slowNext(int ms) { slowNextMs->store(ms); }
-    void mark() { sinceMark.start(); }
-    bool playedPast(qint64 ms) { return SpinUntil([&] { return player.position() >= ms; }); }
-    // Waits for the outcomes, then a while longer, idle, for an extra one to show.
-    void settle(int outcomes)
-    {
-        SpinUntil([&] { return ends + failures >= outcomes; }, 8000);
-        // Winding the pipeline down takes a while longer on a busy machine;
-        // a player that never goes quiet fails every window.
-        for (int window = 0; window < 5 && (idleWakeUps = wakeUps(900)) > 2; ++window) {
-        }
-    }
-
-    std::shared_ptr<std::atomic<int>> slowNextMs = std::make_shared<std::atomic<int>>(0);
-    GstPlayer player;
-    int ends = 0, failures = 0;
-    qint64 endAfterMs = -1;
-    long idleWakeUps = -1;
-    QElapsedTimer sinceMark;
-    std::vector<qint64> positions;
+// The next `next` state changes of a pipeline thread hang until the test ends, or give up after holdMs.
+struct Hang {
+    std::atomic<int> next = 0, hung = 0, outlasted = 0, holdMs = 30000;
+    std::counting_semaphore<> release{0};
 };
 
 class GstPlayerTest : public ::testing::Test {
 protected:
+    GstPlayerTest()
+    {
+        QObject::connect(&player, &GstPlayer::endOfStream, [this] { ++ends, positionsAtEnd = positions.size(); });
+        QObject::connect(&player, &GstPlayer::playbackFailed, [this] { ++failures; });
+        QObject::connect(&player, &GstPlayer::positionChanged, [this](qint64 ms) { positions.push_back(ms); });
+        std::ofstream(base + "/x.mp3") << "not a sound\n";
+    }
+    ~GstPlayerTest() override { hang->release.release(16); }
     // QTemporaryDir cannot remove names it cannot decode; these go by their bytes.
     void TearDown() override { std::filesystem::remove_all(base); }
+
+    GstPlayerOptions options()
+    {
+        return {1200, [hang = hang] {
+                    using std::chrono::milliseconds;
+                    if (hang->next-- > 0 && (++hang->hung, !hang->release.try_acquire_for(milliseconds(hang->holdMs))))
+                        ++hang->outlasted;
+                }};
+    }
     std::string mp3(const std::string& name, double seconds = 1.0) { return MakeMp3(dir.path(), name, seconds); }
+    bool playedPast(qint64 ms) { return SpinUntil([&] { return player.position() >= ms; }); }
+    // Waits for that many ends and failures, then until the player is quiet, long enough for one more to show.
+    // Winding the pipeline down takes a while longer on a busy machine.
+    bool settle(int outcomes)
+    {
+        SpinUntil([&] { return ends + failures >= outcomes; }, 8000);
+        for (int window = 0; window < 5; ++window)
+            if (wakeUps(900) <= 2)
+                return true;
+        return false;
+    }
+    void expectOneWholePlay()
+    {
+        EXPECT_TRUE(settle(1));
+        EXPECT_EQ(std::tuple(ends, failures, player.playbackState()), std::tuple(1, 0, State::Stopped));
+        EXPECT_NEAR(player.duration(), 1000, 100);  // not that of a file replaced at once
+        EXPECT_GE(positions.back(), 600) << "it played on to the end";
+        EXPECT_EQ(positions.size(), positionsAtEnd) << "and nothing played after it";
+    }
+    void expectOneWholePlayAfterEach(std::initializer_list<Steps> rows)
+    {
+        for (const auto& [name, steps] : rows) {
+            SCOPED_TRACE(name);
+            ends = 0;
+            steps();
+            expectOneWholePlay();
+        }
+    }
 
     QTemporaryDir dir;
     const std::string base = QFile::encodeName(dir.path()).toStdString();
+    std::shared_ptr<Hang> hang = std::make_shared<Hang>();
+    GstPlayer player{options()};
+    int ends = 0, failures = 0;
+    std::vector<qint64> positions;
+    std::size_t positionsAtEnd = 0;
 };
 
-TEST_F(GstPlayerTest, EndsComeOncePerPlayThroughAndFailuresInsteadOfEnds)
+TEST_F(GstPlayerTest, EachPlayThroughEndsOnce)
 {
-    const std::string a = mp3("a.mp3"), b = mp3("b.mp3"), longer = mp3("long.mp3", 2.0);
-    const std::string odd = mp3("caf\xe9 #1 50%.mp3"), garbage = base + "/x.mp3";
-    std::ofstream(garbage) << std::string(65536, 'x');
-    struct Row { const char* name; std::function<void(Watched&)> act; int ends, failures; };
-    const Row rows[] = {
-        {"plays through, by a name that is not UTF-8", [&](Watched& w) { w.mark(), w.player.open(odd); }, 1, 0},
-        // Played on after a pause, then stopped while the main thread sleeps
-        // through the end, which is then still on its way.
-        {"pause, play on, stop as it ends, play again", [&](Watched& w) {
-             w.player.open(a);
-             ASSERT_TRUE(w.playedPast(400));
-             w.player.pause();
-             SpinFor(300);
-             EXPECT_LE(wakeUps(900), 2);  // a paused player sleeps
-             EXPECT_EQ(w.player.playbackState(), State::Paused);
-             const qint64 held = w.player.position();
-             w.positions.clear();
-             w.player.play();
-             ASSERT_TRUE(SpinUntil([&] { return !w.positions.empty(); }));
-             EXPECT_GE(w.positions.front(), held);
-             QThread::msleep(800);
-             w.player.stop();
-             SpinFor(300);
-             EXPECT_EQ(w.player.position(), 0);
-             w.mark(), w.player.play();
-         }, 1, 0},
-        {"another file opened, the first ending during the switch", [&](Watched& w) {
-             w.player.open(a);
-             ASSERT_TRUE(w.playedPast(600));
-             w.slowNext(700);
-             w.mark(), w.player.open(b);
-         }, 1, 0},
-        {"three opens at once", [&](Watched& w) {
-             w.mark();
-             for (const std::string* path : {&longer, &b, &a})
-                 w.player.open(*path);
-             EXPECT_EQ(w.player.fileName(), a);
-         }, 1, 0},
-        {"undecodable", [&](Watched& w) { w.player.open(garbage); }, 0, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        Watched w;
-        row.act(w);
-        w.settle(row.ends + row.failures);
-        EXPECT_EQ(w.ends, row.ends);
-        EXPECT_EQ(w.failures, row.failures);
-        EXPECT_LE(w.idleWakeUps, 2);
-        if (row.ends == 0)
-            continue;
-        EXPECT_GE(w.endAfterMs, 900);  // a whole play from the mark
-        EXPECT_LT(w.endAfterMs, 6000);
-        EXPECT_EQ(w.player.playbackState(), State::Stopped);
-        EXPECT_NEAR(w.player.duration(), 1000, 100);  // not that of a file replaced at once
-    }
+    expectOneWholePlayAfterEach({{"by a name that is not UTF-8", [&] { player.open(mp3("caf\xe9 #1 50%.mp3")); }},
+                                 {"opened as the file before ends", [&] {
+                                      player.open(mp3("a.mp3"));
+                                      ASSERT_TRUE(playedPast(600));
+                                      hang->holdMs = 700, hang->next = 1;  // a slow switch: the first ends meanwhile
+                                      player.open(mp3("b.mp3"));
+                                  }}});
+}
+
+TEST_F(GstPlayerTest, ABurstOfOpensPlaysOnlyTheLast)
+{
+    const std::string longer = mp3("long.mp3", 2.0), b = mp3("b.mp3"), a = mp3("a.mp3");
+    for (const std::string* path : {&longer, &b, &a})
+        player.open(*path);
+    EXPECT_EQ(player.fileName(), a);
+    expectOneWholePlay();
+}
+
+// Paused, the player sleeps and holds its place; played on, it goes on from there; stopped, it goes back to the
+// start, and the end, still on its way as the main thread slept through it, does not come.
+TEST_F(GstPlayerTest, PausePlayAndStopMoveThePlayerBetweenItsStates)
+{
+    player.open(mp3("a.mp3"));
+    ASSERT_TRUE(playedPast(400));
+    player.pause();
+    const auto [paused, held] = std::pair(player.playbackState(), player.position());
+    EXPECT_TRUE(settle(0));
+    positions.clear();
+    player.play();
+    ASSERT_TRUE(SpinUntil([&] { return !positions.empty(); }));
+    EXPECT_EQ(std::tuple(paused, player.playbackState(), positions.front() >= held),
+              std::tuple(State::Paused, State::Playing, true));
+    QThread::msleep(800);
+    player.stop();
+    EXPECT_EQ(std::pair(player.playbackState(), player.position()), std::pair(State::Stopped, qint64(0)));
+    EXPECT_TRUE(settle(0));
+    EXPECT_EQ(std::pair(ends, failures), std::pair(0, 0));
+}
+
+TEST_F(GstPlayerTest, PlayAfterAnEndOrAStopStartsAfresh)
+{
+    const std::string a = mp3("a.mp3");
+    expectOneWholePlayAfterEach(
+        {{"after an end", [&] { player.open(a); ASSERT_TRUE(settle(1)); ends = 0, player.play(); }},
+         {"after a stop", [&] { player.open(a); ASSERT_TRUE(playedPast(400)); player.stop(), player.play(); }}});
+}
+
+TEST_F(GstPlayerTest, AnUndecodableFileFailsInsteadOfEnding)
+{
+    player.open(base + "/x.mp3");
+    EXPECT_TRUE(settle(1));
+    EXPECT_EQ(std::tuple(ends, failures, player.playbackState()), std::tuple(0, 1, State::Stopped));
 }
 
 // Retried once at debug level, then one warning; the failing element is where typefind gave up.
 TEST_F(GstPlayerTest, AnUndecodableFileLogsOneWarningNamingItsPathAndTheFailingElement)
 {
-    const std::string text = base + "/x.mp3";
-    std::ofstream(text) << "not a sound\n";
     const LogCapture log;
-    GstPlayer player;
     QString reported;
     QObject::connect(&player, &GstPlayer::playbackFailed, [&](const QString& message) { reported = message; });
-    player.open(text);
+    player.open(base + "/x.mp3");
     ASSERT_TRUE(SpinUntil([&] { return !reported.isEmpty(); }));
     const auto warnings = log.warnings("tallowcrest.playback");
     ASSERT_EQ(warnings.size(), 1u);
-    for (const QString& part : {QFile::decodeName(text.c_str()), QStringLiteral("element typefind"), reported})
+    for (const QString& part : {QFile::decodeName((base + "/x.mp3").c_str()), QString("element typefind"), reported})
         EXPECT_TRUE(warnings[0].text.contains(part)) << warnings[0].text.toStdString();
 }
 
-TEST_F(GstPlayerTest, RejectedCallsAndControlsBeforeAnyOpenChangeNothing)
+TEST_F(GstPlayerTest, SeekMovesWithinThePlayingFile)
+{
+    player.open(mp3("long.mp3", 2.0));
+    ASSERT_TRUE(playedPast(100));
+    qint64 seeked = -1;
+    QObject::connect(&player, &GstPlayer::seeked, [&](qint64 ms) { seeked = ms; });
+    player.seek(1500);
+    ASSERT_TRUE(SpinUntil([&] { return seeked >= 0; }));
+    EXPECT_NEAR(seeked, 1500, 100);
+    EXPECT_GE(player.position(), 1400);
+}
+
+TEST_F(GstPlayerTest, BeforeAnyOpenARejectedOpenOrAControlChangesNothing)
 {
     ASSERT_EQ(::mkfifo((base + "/pipe.mp3").c_str(), 0600), 0);
     ASSERT_EQ(::mkdir((base + "/folder.mp3").c_str(), 0700), 0);
-    GstPlayer player;
-    for (const std::string& path : {base + "/missing.mp3", base + "/folder.mp3", base + "/pipe.mp3", std::string(),
-                                    mp3("a.mp3") + std::string("\0x", 2)}) {
+    const std::pair<const char*, std::string> paths[] = {
+        {"missing", base + "/missing.mp3"}, {"a folder", base + "/folder.mp3"}, {"a FIFO", base + "/pipe.mp3"},
+        {"empty", ""}, {"with a NUL", mp3("a.mp3") + std::string("\0x", 2)}};
+    for (const auto& [name, path] : paths) {
         std::string error = "no error";
         try {
             player.open(path);
         } catch (const std::runtime_error& e) {
             error = e.what();
         }
-        EXPECT_TRUE(error.starts_with(("cannot open \"" + path + "\": ").c_str())) << error;  // what() ends at a NUL
-        EXPECT_EQ(player.fileName(), "");
+        EXPECT_TRUE(error.starts_with(("cannot open \"" + path + "\": ").c_str())) << name << ": " << error;
+        EXPECT_EQ(player.fileName(), "") << name;
     }
     player.stop(), player.play(), player.seek(100), player.pause();
-    EXPECT_EQ(player.playbackState(), State::Stopped);
+    EXPECT_EQ(std::pair(player.playbackState(), positions.size()), std::pair(State::Stopped, size_t(0)));
+}
 
-    // From -600 on, a level outside the range is rejected and the last one stays.
-    for (auto [level, kept] : {std::pair{1, -600}, {-10000, -10000}, {-10001, -10000}, {0, 0}}) {
+TEST_F(GstPlayerTest, TheVolumeStartsAt600BelowAndALevelOutsideTheRangeKeepsTheLast)
+{
+    for (const auto& [name, level, kept] : {std::tuple{"above the loudest", 1, -600}, {"silent", -10000, -10000},
+                                            {"below silent", -10001, -10000}, {"loudest", 0, 0}}) {
         if (level == kept)
             player.setVolume(level);
         else
-            EXPECT_THROW(player.setVolume(level), std::out_of_range);
-        EXPECT_EQ(player.volume(), kept);
+            EXPECT_THROW(player.setVolume(level), std::out_of_range) << name;
+        EXPECT_EQ(player.volume(), kept) << name;
     }
-    for (auto [level, gain] : {std::pair{0, 1.0}, {-2000, 0.1}, {-600, 0.5011872336}, {-10000, 0.0}})
-        EXPECT_NEAR(gainForLevel(level), gain, 1e-9) << level;
 }
 
-// The pipeline thread hangs for 20 s at the first state change, after the end and on the
-// way out: the player gives up on it after a second each time, its own thread never waiting.
-TEST_F(GstPlayerTest, HungPipelineIsReplacedWithoutHoldingTheMainThread)
+TEST(VolumeScale, TheGainIsTenToTheLevelOver2000AndSilenceIsNone)
 {
-    std::optional<Watched> w(1000);
-    QElapsedTimer sinceTick;
-    qint64 longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-    sinceTick.start();
-    ticker.start(10);
-    w->slowNext(20000);
-    w->mark(), w->player.open(mp3("a.mp3"));
-    ASSERT_TRUE(w->playedPast(300));
-    w->slowNext(20000);
-    w->settle(1);
-    const std::size_t positionsAtEnd = w->positions.size();
-    SpinFor(2000);  // a replacement must not play the file again
-    EXPECT_EQ(w->positions.size(), positionsAtEnd);
-    EXPECT_EQ(w->ends, 1);
-    EXPECT_GE(w->endAfterMs, 1900);  // a second to give up, a second to play
-    EXPECT_LT(longestGap, 500);
+    for (auto [name, level, gain] : {std::tuple{"loudest", 0, 1.0}, {"20 dB below", -2000, 0.1},
+                                     {"6 dB below", -600, 0.5011872336}, {"silent", -10000, 0.0}})
+        EXPECT_NEAR(gainForLevel(level), gain, 1e-9) << name;
+}
 
-    w->slowNext(20000);
-    QElapsedTimer destroying;
-    destroying.start();
-    w.reset();
-    EXPECT_LT(destroying.elapsed(), 3500);
+// The player gives up on a pipeline hung for longer than its patience and hands the wish to a fresh one.
+TEST_F(GstPlayerTest, AHungPipelineIsReplacedAndTheFileEndsOnce)
+{
+    const LogCapture log;
+    expectOneWholePlayAfterEach({{"at the start", [&] { hang->next = 1, player.open(mp3("a.mp3")); }},
+                                 {"after the end", [&] {
+                                      player.open(mp3("a.mp3"));
+                                      ASSERT_TRUE(playedPast(300));
+                                      hang->next = 1;
+                                  }}});
+    EXPECT_EQ(std::tuple(log.warnings("tallowcrest.playback").size(), hang->hung.load(), hang->outlasted.load()),
+              std::tuple(2u, 2, 0));
+}
+
+TEST_F(GstPlayerTest, APlayerGoesWithoutWaitingForItsHungPipeline)
+{
+    {
+        GstPlayer doomed(options());
+        doomed.open(mp3("a.mp3"));
+        ASSERT_TRUE(SpinUntil([&] { return doomed.position() > 0; }));
+        hang->next = 1;
+    }
+    EXPECT_EQ(std::pair(hang->hung.load(), hang->outlasted.load()), std::pair(1, 0));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "shell/artwork.h"
+#include "shell/qt_tray_shell.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -34,66 +35,110 @@ Log runShellIcon(const Log& steps)
     for (const std::string& step : steps) {
         EXPECT_TRUE(step != "tick" || !timer.active || timer.intervalMs == 500) << timer.intervalMs;
         PropertyBag written;
-        if (step == "tick") {
+        if (step == "tick")
             timer.tick(*icon);
-        } else if (step == "show" || step == "hide") {
+        else if (step == "show" || step == "hide")
             icon->SetVisible(step == "show");
-        } else if (step == "menu") {
+        else if (step == "menu")
             icon->SetSysMenu(true);
-        } else if (step.starts_with("tip ")) {
+        else if (step.starts_with("tip "))
             icon->SetToolTipText(QString::fromStdString(step.substr(4)));
-        } else if (step == "icon" || step == "noicon") {
+        else if (step == "icon" || step == "noicon")
             icon->SetIcon(step == "icon" ? windowIcon() : QIcon());
-        } else if (step.starts_with("read")) {
+        else if (step.starts_with("read"))
             icon->readProperties(step == "read" ? stored : PropertyBag{});
-        } else if (step == "copy" || step == "design") {
-            icon->writeProperties(written);
-            icon.reset();
-            icon = makeIcon(step == "copy");
-            icon->readProperties(written);
-        } else {
+        else if (step == "copy" || step == "design")
+            icon->writeProperties(written), icon = makeIcon(step == "copy"), icon->readProperties(written);
+        else
             icon->mouseCallback(std::stoi(step));
-        }
     }
     icon.reset();
     return shell.log;
 }
 
-TEST(ShellIcon, MouseCodesBecomeEventsTheIconIsAddedChangedAndRemovedOnceAndTheTipIsPadded)
+// Each row's log leaves out the property changes, or has only those.
+void expectLogs(std::initializer_list<std::tuple<const char*, Log, Log>> rows, bool properties = false)
 {
-    const std::pair<Log, Log> cases[] = {
-        {{"512"}, {"MouseMove"}},
-        {{"513", "514", "tick", "tick"}, {"MouseDown(1)", "MouseUp(1)", "Click(1)", "SingleClick(1)"}},
-        {{"513", "514", "515", "514", "tick"},
-         {"MouseDown(1)", "MouseUp(1)", "Click(1)", "DblClick(1)", "MouseUp(1)", "Click(1)"}},
-        {{"516", "517", "518", "tick"}, {"MouseDown(2)", "MouseUp(2)", "Click(2)", "DblClick(2)"}},
-        {{"menu", "516", "517"}, {"~SysMenu", "MouseDown(2)", "menu of frmMain at 640,790"}},
-        {{"read{}", "517"}, {"menu of frmMain at 640,790"}},
-        {{"hide", "tip before", "icon", "show", "show", "tip Tallowcrest", "noicon", "hide", "hide", "tip after",
-          "show"},
-         {"~Visible", "~ToolTipText", "~Icon", "~Visible", "add 'before' icon", "~Visible", "~ToolTipText",
-          "modify 'Tallowcrest' icon", "~Icon", "modify 'Tallowcrest'", "~Visible", "delete 'Tallowcrest'",
-          "~Visible", "~ToolTipText", "~Visible", "add 'after'", "delete 'after'"}},
-        {{"read", "copy", "517"},
-         {"add 'Stored' icon", "delete 'Stored' icon", "add 'Stored' icon", "MouseUp(2)", "Click(2)",
-          "delete 'Stored' icon"}},
-        {{"read", "design", "show", "hide", "read"},
-         {"add 'Stored' icon", "delete 'Stored' icon", "~Visible", "~Visible"}},
-    };
-    for (const auto& [steps, log] : cases)
-        EXPECT_EQ(runShellIcon(steps), log) << ::testing::PrintToString(steps);
+    for (const auto& [name, steps, expected] : rows) {
+        Log log = runShellIcon(steps);
+        std::erase_if(log, [&](const std::string& entry) { return entry.starts_with('~') != properties; });
+        EXPECT_EQ(log, expected) << name;
+    }
+}
 
-    // The tip field is the text, a NUL and blanks, or the first 64 characters.
+TEST(ShellIcon, MouseCodesBecomeEvents)
+{
+    expectLogs({{"a move", {"512"}, {"MouseMove"}},
+                {"a left click", {"513", "514"}, {"MouseDown(1)", "MouseUp(1)", "Click(1)"}},
+                {"a right click", {"516", "517"}, {"MouseDown(2)", "MouseUp(2)", "Click(2)"}},
+                {"double clicks", {"515", "518"}, {"DblClick(1)", "DblClick(2)"}},
+                {"codes of no mouse message", {"511", "519", "0"}, {}}});
+}
+
+TEST(ShellIcon, ALeftReleaseWithNoSecondInTheIntervalIsASingleClick)
+{
+    expectLogs({{"one left click", {"514", "tick", "tick"}, {"MouseUp(1)", "Click(1)", "SingleClick(1)"}},
+                {"a left double click", {"514", "515", "514", "tick"},
+                 {"MouseUp(1)", "Click(1)", "DblClick(1)", "MouseUp(1)", "Click(1)"}},
+                {"a right click", {"517", "518", "tick"}, {"MouseUp(2)", "Click(2)", "DblClick(2)"}}});
+}
+
+TEST(ShellIcon, WithSysMenuARightReleasePopsUpTheWindowsMenuAtTheCursor)
+{
+    expectLogs({{"set on", {"menu", "516", "517"}, {"MouseDown(2)", "menu of frmMain at 640,790"}},
+                {"on when nothing is stored", {"read{}", "517"}, {"menu of frmMain at 640,790"}}});
+}
+
+// Added once when shown, changed only while added, removed once when hidden or gone.
+TEST(ShellIcon, TheShellHoldsTheIconWhileItIsShownWithItsTipAndPicture)
+{
+    expectLogs({{"shown and hidden twice", {"hide", "show", "show", "hide", "hide"}, {"add ''", "delete ''"}},
+                {"gone while shown", {"show"}, {"add ''", "delete ''"}},
+                {"set before", {"tip before", "icon", "show"}, {"add 'before' icon", "delete 'before' icon"}},
+                {"set while shown", {"show", "tip Tallowcrest", "icon", "noicon"},
+                 {"add ''", "modify 'Tallowcrest'", "modify 'Tallowcrest' icon", "modify 'Tallowcrest'",
+                  "delete 'Tallowcrest'"}},
+                {"set after", {"show", "hide", "tip after", "icon"}, {"add ''", "delete ''"}}});
+}
+
+TEST(ShellIcon, EveryPropertySetIsReportedByName)
+{
+    expectLogs({{"set", {"tip x", "icon", "show", "menu", "hide"},
+                 {"~ToolTipText", "~Icon", "~Visible", "~SysMenu", "~Visible"}},
+                {"read", {"read"}, {}}}, true);
+}
+
+// Copied, a right release is a click again: the stored SysMenu is off.
+TEST(ShellIcon, StoredValuesShowTheIconAtOnceAndCarryOverToANewOneExceptOnADesignSurface)
+{
+    expectLogs({{"read", {"read"}, {"add 'Stored' icon", "delete 'Stored' icon"}},
+                {"copied", {"read", "copy", "517"}, {"add 'Stored' icon", "delete 'Stored' icon",
+                                                     "add 'Stored' icon", "MouseUp(2)", "Click(2)",
+                                                     "delete 'Stored' icon"}},
+                {"copied to a design surface", {"read", "design", "show", "hide", "read"},
+                 {"add 'Stored' icon", "delete 'Stored' icon"}}});
+}
+
+TEST(ShellIcon, TheTipFieldIsTheTextANulAndBlanksOrTheFirst64Characters)
+{
     FakeTrayShell shell;
     ShellIcon icon(ShellIcon::Host{shell});
     const QString nul(QChar(0)), x63(63, 'x');
-    const std::pair<QString, QString> tips[] = {
-        {"Tallowcrest", "Tallowcrest" + nul + QString(52, ' ')}, {"", nul + QString(63, ' ')}, {x63, x63 + nul},
-        {x63 + "yz", x63 + "y"}};
-    for (const auto& [text, field] : tips) {
+    for (const auto& [name, text, field] :
+         {std::tuple{"short", QString("Tallowcrest"), "Tallowcrest" + nul + QString(52, ' ')},
+          {"empty", "", nul + QString(63, ' ')}, {"63 long", x63, x63 + nul}, {"65 long", x63 + "yz", x63 + "y"}}) {
         icon.SetToolTipText(text);
-        EXPECT_EQ(std::pair(icon.record().szTip, icon.ToolTipText()), std::pair(field, text)) << text.toStdString();
+        EXPECT_EQ(std::pair(icon.record().szTip, icon.ToolTipText()), std::pair(field, text)) << name;
     }
+}
+
+TEST(QtTrayShell, EachActivationStandsForThePressAndReleaseOfItsButton)
+{
+    using Reason = QSystemTrayIcon::ActivationReason;
+    for (const auto& [name, reason, codes] :
+         {std::tuple{"left", Reason::Trigger, std::vector{513, 514}}, {"right", Reason::Context, {516, 517}},
+          {"double", Reason::DoubleClick, {515, 514}}, {"middle", Reason::MiddleClick, {}}})
+        EXPECT_EQ(QtTrayShell::mouseCodes(reason), codes) << name;
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
-#include "library/track_list_model.h"
+// The main window over the window's logic as the start-up builds it, with a tray of its own.
 #include "library/track_scan.h"
-#include "server/qt_settings_store.h"
-#include "server/server_controller.h"
 #include "shell/frm_main.h"
 #include "shell/qt_tray_shell.h"
-#include "support/fakes.h"
+#include "support/fake_server.h"
 #include "support/spin.h"
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QListView>
 #include <QTest>
 
@@ -17,125 +14,151 @@
 namespace tallowcrest::testing {
 namespace {
 
+using Reason = QSystemTrayIcon::ActivationReason;
+
 struct TrayHere : QtTrayShell {  // the desktop's own notification area, as if it had one
     TrayHere() : QtTrayShell(nullptr) {}
     bool available() const override { return true; }
 };
 
+// The library holds two tracks and a text file; the window is not shown yet.
 class FrmMainTest : public ::testing::Test {
 protected:
     FrmMainTest()
     {
-        QDir(library.path()).mkdir("Sub");
+        QDir(server.work.path()).mkdir("Sub");
         for (const char* name : {"a.mp3", "Sub/b.mp3", "notes.txt"})
-            QFile(library.filePath(name)).open(QIODevice::WriteOnly);
-        settings.save(kAppName, kSettingsSection, kDirKey, library.path().toStdString());
-        settings.save(kAppName, kSettingsSection, kPortKeyWritten, "4711");
+            QFile(server.work.filePath(name)).open(QIODevice::WriteOnly);
+        server.settings.save(kAppName, kSettingsSection, kDirKey, server.work.path().toStdString());
+        server.settings.save(kAppName, kSettingsSection, kPortKeyWritten, "4711");
     }
     template <typename Control = QWidget>
     Control* control(const char* name) { return window.findChild<Control*>(QString::fromLatin1(name)); }
 
-    QTemporaryDir library;
-    IsolatedSettings isolation;
-    QtSettingsStore settings;
-    RecordingMessageBox messageBox;
-    ScriptedPrompt prompt;
-    FakeSocket winsock;
-    FakePlayer media;
+    FakeServer server;
     TrayHere tray;
-    TrackListModel rows;
-    ServerController controller{{.settings = settings, .lstFiles = rows, .messageBox = messageBox, .prompt = prompt,
-                                 .winsock = winsock, .media = media}};
-    frmMain window{{.controller = controller, .trackList = rows, .trayShell = &tray}};
+    frmMain window{{.controller = server.controller, .trackList = server.lstFiles, .trayShell = &tray}};
+    QListView* list = control<QListView>("lstFiles");
 };
 
-TEST_F(FrmMainTest, LaidOutAsDesignedItListsListensAndPassesOnRowsKeysButtonsAndTrayClicks)
+TEST_F(FrmMainTest, LaidOutAsDesignedWithItsFocusGoingRoundInTheDesignedOrder)
 {
     EXPECT_EQ(window.size(), QSize(700, 309));
-    const std::tuple<const char*, const char*, QRect> controls[] = {
-        {"cmdDir", "Change Dir", {0, 0, 77, 23}},       {"cmdPort", "Change Port", {78, 0, 77, 23}},
-        {"cmdRandomize", "Randomize", {0, 24, 77, 23}}, {"cmdExit", "Exit", {78, 24, 77, 23}},
-        {"lstFiles", "", {0, 46, 701, 264}},            {"Media", "", {158, 0, 541, 45}},
-    };
-    for (const auto& [name, caption, geometry] : controls) {
+    for (const auto& [name, caption, geometry] : {
+             std::tuple{"cmdDir", "Change Dir", QRect(0, 0, 77, 23)}, {"cmdPort", "Change Port", {78, 0, 77, 23}},
+             {"cmdRandomize", "Randomize", {0, 24, 77, 23}}, {"cmdExit", "Exit", {78, 24, 77, 23}},
+             {"lstFiles", "", {0, 46, 701, 264}}, {"Media", "", {158, 0, 541, 45}}}) {
         ASSERT_NE(control(name), nullptr) << name;
         const auto* button = qobject_cast<QAbstractButton*>(control(name));
         EXPECT_EQ(std::pair(control(name)->geometry(), button ? button->text() : ""),
-                  std::pair(geometry, QString::fromLatin1(caption)));
+                  std::pair(geometry, QString::fromLatin1(caption))) << name;
     }
     QStringList order = {"Media"};  // and the window's other controls in one round of the focus chain
     for (QWidget* at = control("Media")->nextInFocusChain(); at != control("Media"); at = at->nextInFocusChain())
         if (at->parentWidget() == &window)
             order << at->objectName();
     EXPECT_EQ(order.join(' '), QStringLiteral("Media cmdPort cmdDir cmdExit lstFiles cmdRandomize"));
+}
 
+TEST_F(FrmMainTest, ShownItListsTheTracksAndListensOnTheStoredPort)
+{
     window.show();
-    EXPECT_EQ(std::tuple(rows.count(), winsock.localPort, winsock.state, messageBox.shown.size()),
-              std::tuple(2, 4711, SocketState::Listening, size_t(0)));
-    auto* list = control<QListView>("lstFiles");
-    const QPoint title = list->visualRect(rows.index(1, 0)).center();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, title);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, title);
-    EXPECT_EQ(media.opened, rows.row(1));
-    EXPECT_EQ(window.windowTitle().toStdString(), "Tallowcrest Server: " + std::string(TrackTitle(rows.row(1))));
-    for (const auto& [key, row] : {std::pair(Qt::Key_Return, 0), std::pair(Qt::Key_Enter, 1)}) {
-        list->setCurrentIndex(rows.index(row, 0));
-        QTest::keyClick(list, key);
-        EXPECT_EQ(media.opened, rows.row(row)) << key;
+    EXPECT_EQ(std::tuple(server.lstFiles.count(), server.winsock.localPort, server.winsock.state,
+                         server.messageBox.shown.size()), std::tuple(2, 4711, SocketState::Listening, size_t(0)));
+}
+
+TEST_F(FrmMainTest, ADoubleClickOrEnterPlaysTheRowAndPutsItsTitleInTheCaption)
+{
+    window.show();
+    for (const auto& [name, row, key] : {std::tuple{"a double-click", 1, Qt::Key_unknown},
+                                         {"Return", 0, Qt::Key_Return}, {"Enter", 1, Qt::Key_Enter}}) {
+        const QModelIndex at = server.lstFiles.index(row, 0);
+        if (key != Qt::Key_unknown)
+            list->setCurrentIndex(at), QTest::keyClick(list, key);
+        else  // the first press of a real double-click makes the row the current one
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(at).center()),
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(at).center());
+        const std::string path(server.lstFiles.row(row));
+        EXPECT_EQ(std::pair(server.media.opened, window.windowTitle().toStdString()),
+                  std::pair(path, "Tallowcrest Server: " + std::string(TrackTitle(path)))) << name;
     }
-    rows.setSelectedIndex(0);
-    EXPECT_EQ(list->currentIndex().row(), 0) << "the view follows the list's selection";
-    prompt.answers = {"/srv/other music/", "8080"};
+}
+
+TEST_F(FrmMainTest, TheViewFollowsTheListsSelection)
+{
+    window.show();
+    for (const auto& [name, row] : {std::pair{"the first", 0}, {"the second", 1}, {"none", -1}}) {
+        server.lstFiles.setSelectedIndex(row);
+        EXPECT_EQ(list->currentIndex().row(), row) << name;
+    }
+}
+
+TEST_F(FrmMainTest, ChangeDirAndChangePortAskForTheirSetting)
+{
+    server.prompt.answers = {"/srv/other music/", "8080"};
     control<QAbstractButton>("cmdDir")->click();
     control<QAbstractButton>("cmdPort")->click();
-    EXPECT_EQ(prompt.asked, (std::vector<std::string>{"Please enter the Local Directory that you wish to use:",
-                                                      "Please enter the Local Port that you wish to use:"}));
-    winsock.state = SocketState::Connected;  // a client hears each new value
+    EXPECT_EQ(server.prompt.asked, (std::vector<std::string>{"Please enter the Local Directory that you wish to use:",
+                                                             "Please enter the Local Port that you wish to use:"}));
+}
+
+TEST_F(FrmMainTest, RandomizeTurnsShuffleOnAndOffAndAClientHearsEachValue)
+{
+    server.connectClient();
     for (const bool on : {true, false}) {
         control<QAbstractButton>("cmdRandomize")->click();
         EXPECT_EQ(window.controller().ShuffleOn(), on);
     }
-    EXPECT_EQ(winsock.allSent(), "CODE_13TrueCODE_13False");
+    EXPECT_EQ(server.winsock.allSent(), "CODE_13TrueCODE_13False");
+}
 
-    // The strip and the list stretch with the window, never below zero.
-    const std::tuple<QSize, int, QSize> sizes[] = {
-        {{700, 309}, 546, {700, 263}}, {{1920, 1000}, 1766, {1920, 954}}, {{155, 47}, 1, {155, 1}},
-        {{90, 30}, 0, {90, 0}}};
-    for (const auto& [client, stripWidth, listSize] : sizes) {
+TEST_F(FrmMainTest, TheStripAndTheListStretchWithTheWindowNeverBelowZero)
+{
+    window.show();
+    for (const auto& [name, client, stripWidth, listSize] :
+         {std::tuple{"as designed", QSize(700, 309), 546, QSize(700, 263)}, {"large", {1920, 1000}, 1766, {1920, 954}},
+          {"just the buttons", {155, 47}, 1, {155, 1}}, {"smaller than the buttons", {90, 30}, 0, {90, 0}}}) {
         window.resize(client);
-        const QSize wanted = client;
-        ASSERT_TRUE(SpinUntil([&] { return window.size() == wanted; }));
+        ASSERT_TRUE(SpinUntil([&, client = client] { return window.size() == client; })) << name;
         EXPECT_EQ(std::pair(control("Media")->geometry(), list->geometry()),
-                  std::pair(QRect(158, 0, stripWidth, 45), QRect(QPoint(0, 46), listSize)));
+                  std::pair(QRect(158, 0, stripWidth, 45), QRect(QPoint(0, 46), listSize))) << name;
     }
+}
 
-    // Minimised, it hides behind a tray icon that any click turns back into the window.
+TEST_F(FrmMainTest, RestoredBeforeItIsHiddenItStaysShownWithNoIcon)
+{
+    window.show();
     window.setWindowState(Qt::WindowMinimized);
     window.setWindowState(Qt::WindowNoState);
     SpinFor(50);
-    EXPECT_TRUE(window.isVisible() && !window.shellIcon().iconAdded()) << "restored before it was hidden";
+    EXPECT_TRUE(window.isVisible() && !window.shellIcon().iconAdded());
+}
+
+// A release of the left button is followed by a single click of the icon, which leaves the window as it is.
+TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
+{
+    window.show();
     int singleClicks = 0;
     window.shellIcon().events.SingleClick = [&](int) { ++singleClicks; };
-    using Reason = QSystemTrayIcon::ActivationReason;
-    const std::pair<Reason, std::vector<int>> clicks[] = {
-        {Reason::Trigger, {513, 514}}, {Reason::Context, {516, 517}}, {Reason::DoubleClick, {515, 514}}};
-    for (const auto& [reason, codes] : clicks) {
-        EXPECT_EQ(QtTrayShell::mouseCodes(reason), codes);
-        window.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
-        ASSERT_TRUE(SpinUntil([&] { return !window.isVisible(); })) << reason;
-        EXPECT_TRUE(tray.trayIcon().isVisible() && tray.trayIcon().toolTip().isEmpty());
-        for (const int code : {512, 513, 516})
-            window.shellIcon().mouseCallback(code);
-        emit tray.trayIcon().activated(Reason::MiddleClick);
-        SpinFor(20);
-        EXPECT_FALSE(window.isVisible()) << "moving, pressing and a middle click do nothing";
-        emit tray.trayIcon().activated(reason);
-        ASSERT_TRUE(SpinUntil([&] { return window.isVisible(); })) << reason;
-        EXPECT_EQ(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), Qt::WindowNoState);
-        EXPECT_FALSE(tray.trayIcon().isVisible());
-        SpinFor(600);  // past the single-click interval: the next press starts afresh
+    const auto code = [&](int code) { return [&, code] { window.shellIcon().mouseCallback(code); }; };
+    const auto click = [&](Reason reason) { return [&, reason] { emit tray.trayIcon().activated(reason); }; };
+    const std::tuple<const char*, std::function<void()>, bool, int> rows[] = {
+        {"a move", code(512), false, 0}, {"a left press", code(513), false, 0}, {"a right press", code(516), false, 0},
+        {"a middle click", click(Reason::MiddleClick), false, 0}, {"a left click", click(Reason::Trigger), true, 1},
+        {"a right click", click(Reason::Context), true, 1}, {"a double click", click(Reason::DoubleClick), true, 2}};
+    for (const auto& [name, act, restores, singleClicksAfter] : rows) {
+        if (window.isVisible()) {
+            window.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+            ASSERT_TRUE(SpinUntil([&] { return !window.isVisible(); })) << name;
+            EXPECT_TRUE(tray.trayIcon().isVisible() && tray.trayIcon().toolTip().isEmpty()) << name;
+        }
+        act();
+        restores ? (void)SpinUntil([&] { return window.isVisible(); }) : SpinFor(20);
+        const bool plain = window.windowState() == Qt::WindowNoState, inTray = tray.trayIcon().isVisible();
+        EXPECT_EQ(std::tuple(window.isVisible(), inTray, plain), std::tuple(restores, !restores, restores)) << name;
+        const int n = singleClicksAfter;
+        EXPECT_TRUE(SpinUntil([&] { return singleClicks == n; }) && window.isVisible() == restores) << name;
     }
-    EXPECT_TRUE(SpinUntil([&] { return singleClicks > 0; }, 5000) && window.isVisible()) << "a late single click";
 }
 
 }  // namespace

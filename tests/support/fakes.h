@@ -69,14 +69,13 @@ public:
         emit volumeChanged(level);
     }
     PlaybackState playbackState() const override { return state; }
-    qint64 position() const override { return at; }
-    qint64 duration() const override { return length; }
+    qint64 position() const override { return positionMs; }
+    qint64 duration() const override { return durationMs; }
     void seek(qint64 ms) override { calls.push_back("seek " + std::to_string(ms)); }
     std::string opened;
     PlaybackState state = PlaybackState::Stopped;
-    qint64 at = 0;
-    qint64 length = 0;
     int level = -600;
+    qint64 positionMs = 0, durationMs = 0;  // emit positionChanged / durationChanged after setting
     std::set<std::string> unplayable;
     std::vector<std::string> calls;
 };

@@ -111,7 +111,7 @@ TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
     ask("POST", "play", "", play(row("Morning Tide"), version()));
     ASSERT_EQ(m_reply.status, 200) << m_reply.body.toStdString();
     m_player.state = IMediaPlayer::PlaybackState::Paused;
-    m_player.at = 1500, m_player.length = 60000;
+    m_player.positionMs = 1500, m_player.durationMs = 60000;
     QJsonObject state = ask("GET", "state");
     EXPECT_NEAR(state.take("volume").toDouble(), 0.25, 0.003);
     const QJsonObject expected{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500},
