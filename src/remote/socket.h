@@ -50,7 +50,10 @@ public:
     virtual void Close() = 0;
     // Every byte received and not yet read; removes them from the buffer.
     virtual std::string GetData() = 0;
-    // Queues the bytes unchanged and starts pushing them to the peer at once.
+    // Queues the bytes unchanged; they leave in the order of the calls. A short
+    // send starts pushing at once; the pieces of a long transfer may wait to
+    // be joined, at the latest until the next short send, hold() or the
+    // return to the event loop.
     // Throws std::runtime_error when there is no connection to send on.
     virtual void SendData(std::string_view bytes) = 0;
     virtual SocketState State() const = 0;

@@ -6,11 +6,14 @@
 
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tallowcrest {
@@ -55,6 +58,64 @@ bool ensurePrivateFolder(const std::string& folder)
     return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0022) == 0;
 }
 
+// Empties TrackListBuffer for a scan and, however the request ends, gives its
+// megabytes back rather than keep them for the next one; a caller that wants
+// the text takes it.
+class ListBuffer {
+public:
+    ListBuffer() { TrackListBuffer.clear(); }
+    ListBuffer(const ListBuffer&) = delete;
+    ListBuffer& operator=(const ListBuffer&) = delete;
+    ~ListBuffer() { std::string().swap(TrackListBuffer); }
+    std::string take() { return std::exchange(TrackListBuffer, {}); }
+};
+
+// The list file goes however the request ends; only a normal end hears
+// whether the delete failed.
+class RemoveOnExit {
+public:
+    explicit RemoveOnExit(const std::string& file) : m_file(file) {}
+    RemoveOnExit(const RemoveOnExit&) = delete;
+    RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+    ~RemoveOnExit()
+    {
+        if (!m_removed)
+            ::unlink(m_file.c_str());
+    }
+    void removeNow()
+    {
+        m_removed = true;
+        if (::unlink(m_file.c_str()) != 0)
+            throwErrno("cannot delete " + m_file);
+    }
+
+private:
+    const std::string& m_file;
+    bool m_removed = false;
+};
+
+// O_NOFOLLOW: a link planted under our name is refused, never written through.
+// O_TRUNC: whatever an interrupted request left there goes.
+int createListFile(const std::string& file)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throwErrno("cannot create " + file);
+    return fd;
+}
+
+void writeAll(int fd, std::string_view bytes, const std::string& file)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throwErrno("cannot write " + file);
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+}
+
 void readExactly(int fd, char* into, size_t count)
 {
     while (count > 0) {
@@ -68,6 +129,23 @@ void readExactly(int fd, char* into, size_t count)
         into += got;
         count -= static_cast<size_t>(got);
     }
+}
+
+void sendFramed(std::string_view list, ISocket& winsock)
+{
+    winsock.SendData(protocol::kListStart);
+    for (; !list.empty(); list.remove_prefix(std::min(list.size(), protocol::kListPieceSize)))
+        winsock.SendData(list.substr(0, protocol::kListPieceSize));
+    winsock.SendData(protocol::kListEnd);
+    winsock.hold(protocol::kPauseAfterListMs);
+}
+
+// Scans folder into the emptied TrackListBuffer and writes it to file.
+void scanToFile(std::string folder, const std::string& file)
+{
+    ScanFolder(withTrailingSeparator(std::move(folder)));
+    const FileDescriptor out(createListFile(file));
+    writeAll(out.get(), TrackListBuffer, file);
 }
 
 }  // namespace
@@ -88,30 +166,8 @@ std::string trackListFilePath()
 
 void WriteTrackList(std::string folder, const std::string& file)
 {
-    folder = withTrailingSeparator(std::move(folder));
-    TrackListBuffer.clear();
-    ScanFolder(folder);
-    // Once on disk the list lives in the file; the buffer's megabytes go
-    // back rather than wait for the next request.
-    const struct ReleaseBuffer {
-        ~ReleaseBuffer() { std::string().swap(TrackListBuffer); }
-    } release;
-
-    // O_NOFOLLOW: a link planted under our name is refused, never written through.
-    FileDescriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (out.get() < 0)
-        throwErrno("cannot create " + file);
-    const char* data = TrackListBuffer.data();
-    size_t left = TrackListBuffer.size();
-    while (left > 0) {
-        const ssize_t written = ::write(out.get(), data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            throwErrno("cannot write " + file);
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
+    const ListBuffer buffer;
+    scanToFile(std::move(folder), file);
 }
 
 void SendTrackList(const std::string& file, ISocket& winsock)
@@ -139,6 +195,19 @@ void SendTrackList(const std::string& file, ISocket& winsock)
         winsock.SendData(protocol::kListEnd);
     }
     winsock.hold(protocol::kPauseAfterListMs);
+}
+
+// The file is written as ever, but its pieces go out of the text still in
+// memory, and that text is what the caller refills the window's list with:
+// reading 14 MB back would only repeat what the scan has just made.
+std::string serveTrackList(const std::string& mediaFolder, const std::string& file, ISocket& winsock)
+{
+    RemoveOnExit removeFile(file);
+    ListBuffer buffer;
+    scanToFile(mediaFolder, file);
+    sendFramed(TrackListBuffer, winsock);
+    removeFile.removeNow();
+    return buffer.take();
 }
 
 }  // namespace tallowcrest

@@ -20,4 +20,10 @@ void WriteTrackList(std::string folder, const std::string& file);
 // "END", then holds the thread for 200 ms.
 void SendTrackList(const std::string& file, ISocket& winsock);
 
+// A client's list request from the folder check on: WriteTrackList, then
+// what SendTrackList would send of the file, then the file is deleted.
+// Returns the list's text. Throws when a step fails, and the file is deleted
+// on that way out too.
+std::string serveTrackList(const std::string& mediaFolder, const std::string& file, ISocket& winsock);
+
 }  // namespace tallowcrest

@@ -9,11 +9,8 @@
 #include "server/controls.h"
 #include "server/server_log.h"
 
-#include <fstream>
-#include <iterator>
 #include <malloc.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace tallowcrest {
 
@@ -33,17 +30,6 @@ void requireDone(Outcome outcome)
 {
     if (outcome != Outcome::Done)
         throw RequestFailure(describe(outcome));
-}
-
-std::string readWholeFile(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file);
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad())
-        throw std::runtime_error("cannot read " + file);
-    return content;
 }
 
 // The start of a block as printable text: other bytes as \xNN.
@@ -118,14 +104,9 @@ void RequestDispatcher::sendTrackList(const std::string&)
     while (!folderCheckPasses(m_context.mediaFolder()))
         m_context.promptForFolder();
 
-    const std::string file = m_context.trackListFile();
-    WriteTrackList(m_context.mediaFolder(), file);
-    SendTrackList(file, m_context.winsock);
-
+    std::string text = serveTrackList(m_context.mediaFolder(), m_context.trackListFile(), m_context.winsock);
     m_context.lstFiles.clear();
-    m_context.lstFiles.addLines(readWholeFile(file));
-    if (::unlink(file.c_str()) != 0)
-        throw std::runtime_error("cannot delete " + file);
+    m_context.lstFiles.addLines(std::move(text));
 }
 
 // The title goes to the client as the announcement of every opened track.

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <set>
 #include <csignal>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -206,6 +207,38 @@ TEST(SendTrackList, FramedPiecesOfAtMost2048Bytes)
         EXPECT_EQ(socket.sent.size(), pieces + 2u) << length;
         EXPECT_EQ(socket.allSent(), "START" + content + "END") << length;
     }
+}
+
+// The pieces come from memory: those of the finished file, never ahead of it.
+TEST(ServeTrackList, PiecesOfTheWrittenFile)
+{
+    QTemporaryDir dir;
+    const std::string library = dir.filePath("library").toStdString(), file = dir.filePath("tracks.temp").toStdString();
+    fs::create_directory(library);
+    for (int i = 0; i < 40; ++i)
+        std::ofstream{library + "/" + std::string(240, 'x') + std::to_string(i) + ".mp3"};
+    WriteTrackList(library, file);
+    std::stringstream written;
+    written << std::ifstream(file, std::ios::binary).rdbuf();
+    const std::string expected = written.str();
+
+    struct WatchingSocket : FakeSocket {
+        void SendData(std::string_view bytes) override
+        {
+            FakeSocket::SendData(bytes);
+            fileSizes.push_back(fs::file_size(file));
+        }
+        std::string file;
+        std::vector<uintmax_t> fileSizes;
+    } socket;
+    socket.state = SocketState::Connected;
+    socket.file = file;
+    EXPECT_EQ(serveTrackList(library, file, socket), expected);
+    EXPECT_EQ(socket.allSent(), "START" + expected + "END");
+    ASSERT_EQ(socket.sent.size(), (expected.size() + 2047) / 2048 + 2);
+    for (size_t i = 1; i + 2 < socket.sent.size(); ++i)
+        EXPECT_EQ(socket.sent[i].size(), 2048u) << i;
+    EXPECT_EQ(socket.fileSizes.front(), expected.size()) << "the file is whole before anything is sent";
 }
 
 TEST(TrackListFilePath, APrivateFolderOfTheRuntimeFolderElseOfTheCache)

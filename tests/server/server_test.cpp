@@ -74,7 +74,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     EXPECT_EQ(m_socket.sent, (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
     EXPECT_EQ(m_prompt.asked.size(), 4u) << "the port, then the folder till it exists";
     EXPECT_EQ(m_list.count(), 1);
-    // A client lost half-way ends the request: the list is not refilled.
+    // A client lost half-way ends the request: the list is not refilled and its file is gone.
     for (int i = 0; i < 10; ++i)
         file(QString("lib/track %1.mp3").arg(i));
     m_socket.sent.clear();
@@ -83,6 +83,7 @@ TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMea
     emit m_socket.dataArrival();
     EXPECT_EQ(m_socket.sent, std::vector<std::string>{"START"});
     EXPECT_EQ(m_list.count(), 1);
+    EXPECT_FALSE(QFile::exists(m_work.filePath("tracks.temp")));
 
     // The next start takes the new port and the scan made meanwhile, if it is of the same folder.
     FolderPrescan prescan(m_store);
