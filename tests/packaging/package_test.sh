@@ -23,6 +23,8 @@ for needed in libgstreamer1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-g
     grep -qx "$needed" <<<"$names" || fail "Depends lacks $needed"
 done
 ! grep -qi multimedia <<<"$names" || fail "Depends still names Qt Multimedia"
+[[ $(dpkg-deb --field "${debs[0]}" Recommends) == "gstreamer1.0-alsa, gstreamer1.0-pulseaudio" ]] ||
+    fail "Recommends: $(dpkg-deb --field "${debs[0]}" Recommends)"
 
 root=$scratch/root
 dpkg-deb -x "${debs[0]}" "$root" || fail "dpkg-deb cannot unpack the package"
