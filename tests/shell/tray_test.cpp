@@ -8,7 +8,6 @@
 namespace tallowcrest::testing {
 namespace {
 using Log = std::vector<std::string>;
-using Rows = std::initializer_list<std::tuple<const char*, Log, Log>>;
 
 // The events raised, the shell's calls and the property changes ("~Name") as steps run: a mouse code, "tick" (of
 // the single-click timer), "show", "hide", "menu" (SysMenu on), "tip TEXT", "icon", "noicon", "read" or "read{}"
@@ -35,14 +34,14 @@ Log runShellIcon(const Log& steps)
         PropertyBag bag;
         icon->writeProperties(bag), icon = makeIcon(userMode), icon->readProperties(bag);
     };
+    const PropertyBag stored{{"tooltiptext", "Stored"}, {"ICON", QVariant::fromValue(windowIcon())}, {"visible", true},
+                             {"SysMenu", false}};
     const std::map<std::string, std::function<void()>> named = {
         {"tick", [&] { timer.tick(*icon); }}, {"show", [&] { icon->SetVisible(true); }},
         {"hide", [&] { icon->SetVisible(false); }}, {"menu", [&] { icon->SetSysMenu(true); }},
         {"icon", [&] { icon->SetIcon(windowIcon()); }}, {"noicon", [&] { icon->SetIcon({}); }},
-        {"read", [&] { icon->readProperties(PropertyBag{{"tooltiptext", "Stored"}, {"visible", true}, {"SysMenu", false},
-                                                        {"ICON", QVariant::fromValue(windowIcon())}}); }},
-        {"read{}", [&] { icon->readProperties(PropertyBag{}); }}, {"copy", [&] { copy(true); }},
-        {"design", [&] { copy(false); }}};
+        {"read", [&] { icon->readProperties(stored); }}, {"read{}", [&] { icon->readProperties(PropertyBag{}); }},
+        {"copy", [&] { copy(true); }}, {"design", [&] { copy(false); }}};
     for (const std::string& step : steps) {
         EXPECT_TRUE(step != "tick" || !timer.active || timer.intervalMs == 500) << timer.intervalMs;
         if (named.contains(step))
@@ -57,7 +56,7 @@ Log runShellIcon(const Log& steps)
 }
 
 // A row that expects property changes gets only those; any other gets all but them.
-void expectLogs(Rows rows)
+void expectLogs(std::initializer_list<std::tuple<const char*, Log, Log>> rows)
 {
     for (const auto& [name, steps, expected] : rows) {
         const bool properties = std::ranges::any_of(expected, [](const std::string& e) { return e.starts_with('~'); });
@@ -66,25 +65,27 @@ void expectLogs(Rows rows)
         EXPECT_EQ(log, expected) << name;
     }
 }
-// A left release starts the single-click interval; a second one within it was a double click. SysMenu is on
-// unless stored off.
-TEST(ShellIcon, MouseCodesBecomeEventsALoneLeftReleaseASingleClickAndWithSysMenuARightReleaseTheMenu)
+TEST(ShellIcon, MouseCodesBecomeEvents)
 {
-    expectLogs({{"a move", {"512"}, {"MouseMove"}},
+    expectLogs({{"a move", {"512"}, {"MouseMove"}}, {"double clicks", {"515", "518"}, {"DblClick(1)", "DblClick(2)"}},
                 {"a left click", {"513", "514"}, {"MouseDown(1)", "MouseUp(1)", "Click(1)"}},
                 {"a right click", {"516", "517"}, {"MouseDown(2)", "MouseUp(2)", "Click(2)"}},
-                {"double clicks", {"515", "518"}, {"DblClick(1)", "DblClick(2)"}},
-                {"codes of no mouse message", {"511", "519", "0"}, {}},
-                {"a lone left release", {"514", "tick", "tick"}, {"MouseUp(1)", "Click(1)", "SingleClick(1)"}},
+                {"codes of no mouse message", {"511", "519", "0"}, {}}});
+}
+TEST(ShellIcon, ALeftReleaseWithNoSecondInTheIntervalIsASingleClick)
+{
+    expectLogs({{"one left click", {"514", "tick", "tick"}, {"MouseUp(1)", "Click(1)", "SingleClick(1)"}},
                 {"a left double click", {"514", "515", "514", "tick"},
                  {"MouseUp(1)", "Click(1)", "DblClick(1)", "MouseUp(1)", "Click(1)"}},
-                {"no single right click", {"517", "518", "tick"}, {"MouseUp(2)", "Click(2)", "DblClick(2)"}},
-                {"SysMenu set on", {"menu", "516", "517"}, {"MouseDown(2)", "menu of frmMain at 640,790"}},
-                {"SysMenu when nothing is stored", {"read{}", "517"}, {"menu of frmMain at 640,790"}}});
+                {"a right click", {"517", "518", "tick"}, {"MouseUp(2)", "Click(2)", "DblClick(2)"}}});
 }
-// Added once when shown, changed only while added, removed once when hidden or gone. Stored values show the icon
-// at once and carry over to a new one, except on a design surface; copied, SysMenu is off as stored.
-TEST(ShellIcon, TheShellHoldsTheIconWhileItIsShownAndEverySetIsReportedByName)
+TEST(ShellIcon, WithSysMenuARightReleasePopsUpTheWindowsMenuAtTheCursor)
+{
+    expectLogs({{"set on", {"menu", "516", "517"}, {"MouseDown(2)", "menu of frmMain at 640,790"}},
+                {"on when nothing is stored", {"read{}", "517"}, {"menu of frmMain at 640,790"}}});
+}
+// Added once when shown, changed only while added, removed once when hidden or gone.
+TEST(ShellIcon, TheShellHoldsTheIconWhileItIsShownWithItsTipAndPicture)
 {
     expectLogs({{"shown and hidden twice", {"hide", "show", "show", "hide", "hide"}, {"add ''", "delete ''"}},
                 {"gone while shown", {"show"}, {"add ''", "delete ''"}},
@@ -92,15 +93,22 @@ TEST(ShellIcon, TheShellHoldsTheIconWhileItIsShownAndEverySetIsReportedByName)
                 {"set while shown", {"show", "tip Tallowcrest", "icon", "noicon"},
                  {"add ''", "modify 'Tallowcrest'", "modify 'Tallowcrest' icon", "modify 'Tallowcrest'",
                   "delete 'Tallowcrest'"}},
-                {"set after", {"show", "hide", "tip after", "icon"}, {"add ''", "delete ''"}},
-                {"read", {"read"}, {"add 'Stored' icon", "delete 'Stored' icon"}},
+                {"set after", {"show", "hide", "tip after", "icon"}, {"add ''", "delete ''"}}});
+}
+TEST(ShellIcon, EachPropertySetButNoReadIsReportedByName)
+{
+    expectLogs({{"each set", {"tip x", "icon", "show", "menu", "hide"},
+                 {"~ToolTipText", "~Icon", "~Visible", "~SysMenu", "~Visible"}},
+                {"reads", {"read", "read{}", "tip x"}, {"~ToolTipText"}}});
+}
+// Copied, a right release is a click again: the stored SysMenu is off.
+TEST(ShellIcon, StoredValuesShowTheIconAtOnceAndCarryOverToANewOneExceptOnADesignSurface)
+{
+    expectLogs({{"read", {"read"}, {"add 'Stored' icon", "delete 'Stored' icon"}},
                 {"copied", {"read", "copy", "517"}, {"add 'Stored' icon", "delete 'Stored' icon", "add 'Stored' icon",
                                                      "MouseUp(2)", "Click(2)", "delete 'Stored' icon"}},
                 {"copied to a design surface", {"read", "design", "show", "hide", "read"},
-                 {"add 'Stored' icon", "delete 'Stored' icon"}},
-                {"each set reported", {"tip x", "icon", "show", "menu", "hide"},
-                 {"~ToolTipText", "~Icon", "~Visible", "~SysMenu", "~Visible"}},
-                {"no read reported", {"read", "read{}", "tip x"}, {"~ToolTipText"}}});
+                 {"add 'Stored' icon", "delete 'Stored' icon"}}});
 }
 TEST(ShellIcon, TheTipFieldIsTheTextANulAndBlanksOrTheFirst64Characters)
 {

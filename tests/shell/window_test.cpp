@@ -1,7 +1,6 @@
 // The main window and its player strip over the window's logic as the start-up builds it, with a tray of its own.
 #include "library/track_scan.h"
 #include "shell/frm_main.h"
-#include "shell/player_strip.h"
 #include "shell/qt_tray_shell.h"
 #include "support/fake_server.h"
 #include "support/spin.h"
@@ -23,14 +22,12 @@ struct TrayHere : QtTrayShell {  // the desktop's own notification area, as if i
     bool available() const override { return true; }
 };
 
-// The library holds two tracks and a text file; the window is not shown yet.
+// The folder holds two tracks and a text file, all three listed until the window is shown and loads it.
 class FrmMainTest : public ::testing::Test {
 protected:
     FrmMainTest()
     {
-        QDir(server.work.path()).mkdir("Sub");
-        for (const char* name : {"a.mp3", "Sub/b.mp3", "notes.txt"})
-            QFile(server.work.filePath(name)).open(QIODevice::WriteOnly);
+        server.fillList({"a.mp3", "Sub/b.mp3", "notes.txt"});
         server.settings.save(kAppName, kSettingsSection, kDirKey, server.work.path().toStdString());
         server.settings.save(kAppName, kSettingsSection, kPortKeyWritten, "4711");
     }
@@ -39,18 +36,16 @@ protected:
     template <typename Control = QToolButton>
     Control* inStrip(const char* accessibleName)
     {
-        for (Control* found : control("Media")->findChildren<Control*>())
-            if (found->accessibleName() == accessibleName)
-                return found;
-        return nullptr;
+        const auto all = control("Media")->findChildren<Control*>();
+        const auto named = std::ranges::find_if(all, [&](Control* c) { return c->accessibleName() == accessibleName; });
+        return all.value(named - all.begin());
     }
     void enter(const char* file, Status status, qint64 position = 0, qint64 length = 0)
     {
-        server.media.opened = file, server.media.state = status;
-        server.media.positionMs = position, server.media.durationMs = length;
-        emit server.media.stateChanged(), emit server.media.durationChanged(length);
-        emit server.media.positionChanged(position);
-        server.media.calls.clear();
+        FakePlayer& media = server.media;
+        media.opened = file, media.state = status, media.positionMs = position, media.durationMs = length;
+        emit media.stateChanged(), emit media.durationChanged(length), emit media.positionChanged(position);
+        media.calls.clear();
     }
 
     FakeServer server;
@@ -92,7 +87,8 @@ TEST_F(FrmMainTest, ADoubleClickOrEnterPlaysTheRowAndPutsItsTitleInTheCaption)
         if (key != Qt::Key_unknown)
             list->setCurrentIndex(server.lstFiles.index(row, 0)), QTest::keyClick(list, key);
         else  // the first press of a real double-click makes the row the current one
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at), QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at),
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         const std::string path(server.lstFiles.row(row));
         EXPECT_EQ(std::pair(server.media.opened, window.windowTitle().toStdString()),
                   std::pair(path, "Tallowcrest Server: " + std::string(TrackTitle(path)))) << name;
@@ -134,7 +130,8 @@ TEST_F(FrmMainTest, RestoredBeforeItIsHiddenItStaysShownWithNoIcon)
     window.show();
     window.setWindowState(Qt::WindowMinimized);
     window.setWindowState(Qt::WindowNoState);
-    EXPECT_TRUE(SpinUntil([&] { return !window.shellIcon().iconAdded(); }) && window.isVisible());
+    SpinPosted();
+    EXPECT_TRUE(window.isVisible() && !window.shellIcon().iconAdded());
 }
 // Minimised from maximised; a release of the left button is followed by a single click, which changes nothing.
 TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
@@ -152,24 +149,22 @@ TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
             ASSERT_TRUE(SpinUntil([&] { return !window.isVisible(); })) << name;
             EXPECT_TRUE(tray.trayIcon().isVisible() && tray.trayIcon().toolTip().isEmpty()) << name;
         }
-        if (code)
-            window.shellIcon().mouseCallback(code);
-        else
-            emit tray.trayIcon().activated(reason);
+        code ? window.shellIcon().mouseCallback(code) : emit tray.trayIcon().activated(reason);
         SpinPosted();
         const bool plain = window.windowState() == Qt::WindowNoState, inTray = tray.trayIcon().isVisible();
         EXPECT_EQ(std::tuple(window.isVisible(), inTray, plain), std::tuple(restores, !restores, restores)) << name;
-        const int n = singleClicksAfter;
-        EXPECT_TRUE(SpinUntil([&] { return singleClicks == n; }) && window.isVisible() == restores) << name;
+        const bool clicked = SpinUntil([&, n = singleClicksAfter] { return singleClicks == n; });
+        EXPECT_TRUE(clicked && window.isVisible() == restores) << name;
     }
 }
-// A button that cannot act is disabled, and a click on it does nothing.
-TEST_F(FrmMainTest, TheStripEnablesOnlyTheButtonsThatCanActAndEachActsOnThePlayer)
+// Each button acts on the player; one that cannot act is disabled, and a click on it does nothing.
+TEST_F(FrmMainTest, TheStripsButtonsActOnThePlayerOnlyWhenTheyCan)
 {
     for (const auto& [name, file, status, calls] :
          {std::tuple{"nothing loaded", "", Status::Stopped, std::vector<std::string>{}},
           {"playing", "/m/a.mp3", Status::Playing, {"pause", "stop"}},
-          {"paused", "/m/a.mp3", Status::Paused, {"play", "stop"}}, {"stopped", "/m/a.mp3", Status::Stopped, {"play"}}}) {
+          {"paused", "/m/a.mp3", Status::Paused, {"play", "stop"}},
+          {"stopped", "/m/a.mp3", Status::Stopped, {"play"}}}) {
         enter(file, status);
         for (const char* button : {"Play", "Pause", "Stop"})
             inStrip(button)->click();
