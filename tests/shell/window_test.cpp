@@ -130,8 +130,7 @@ TEST_F(FrmMainTest, RestoredBeforeItIsHiddenItStaysShownWithNoIcon)
     window.show();
     window.setWindowState(Qt::WindowMinimized);
     window.setWindowState(Qt::WindowNoState);
-    SpinPosted();
-    EXPECT_TRUE(window.isVisible() && !window.shellIcon().iconAdded());
+    EXPECT_TRUE(SpinUntil([&] { return !window.shellIcon().iconAdded(); }) && window.isVisible());
 }
 // Minimised from maximised; a release of the left button is followed by a single click, which changes nothing.
 TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
