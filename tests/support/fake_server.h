@@ -12,28 +12,35 @@
 #include <QTemporaryDir>
 
 #include <string>
+#include <vector>
 
 namespace tallowcrest::testing {
 
-// The window's logic as the start-up builds it, over the shared fakes and
-// the real settings file in a folder of its own.
-struct FakeServer {
-    // Empty files under the work folder, as rows of the list.
-    void fillList(const std::vector<QString>& names)
+// The window's logic as the start-up builds it, without the window: the dialogs are fakes, the settings file is
+// real and of its own, and the list file goes to a folder of its own (test programs run side by side).
+template <class Socket, class Player>
+struct AssembledServer {
+    explicit AssembledServer(std::function<std::string()> trackListFile = {}, std::function<float()> draw = {})
+        : controller(parts(nullptr, std::move(trackListFile), std::move(draw)))
     {
-        std::string text;
-        for (const QString& name : names) {
-            QDir(work.path()).mkpath(QFileInfo(name).path());
-            QFile(work.filePath(name)).open(QIODevice::WriteOnly);
-            text += work.filePath(name).toStdString() + "\r\n";
-        }
-        lstFiles.clear();
-        lstFiles.addLines(text);
     }
-    std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
-    void connectClient() { winsock.state = SocketState::Connected; }
+    ServerController::Components parts(FolderPrescan* prescan = nullptr, std::function<std::string()> listFile = {},
+                                       std::function<float()> draw = {})
+    {
+        if (!listFile)
+            listFile = [this] { return work.filePath("tracks.temp").toStdString(); };
+        return {settings, lstFiles, messageBox, prompt, winsock, media, prescan, std::move(listFile), std::move(draw)};
+    }
     Controls& controls() { return controller.controls(); }
     const NowPlaying& nowPlaying() const { return controller.nowPlaying(); }
+    std::string caption() const { return nowPlaying().caption().toStdString(); }
+    std::vector<std::string> rows() const
+    {
+        std::vector<std::string> rows;
+        for (int i = 0; i < lstFiles.count(); ++i)
+            rows.emplace_back(lstFiles.row(i));
+        return rows;
+    }
 
     IsolatedSettings isolation;
     QTemporaryDir work;
@@ -41,17 +48,31 @@ struct FakeServer {
     TrackListModel lstFiles;
     RecordingMessageBox messageBox;
     ScriptedPrompt prompt;
-    FakeSocket winsock;
-    FakePlayer media;
-    ServerController controller{{
-        .settings = settings,
-        .lstFiles = lstFiles,
-        .messageBox = messageBox,
-        .prompt = prompt,
-        .winsock = winsock,
-        .media = media,
-        .trackListFile = [this] { return work.filePath("tracks.temp").toStdString(); },
-    }};
+    Socket winsock;
+    Player media;
+    ServerController controller;
+};
+
+// Over the shared fakes.
+struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
+    using AssembledServer::AssembledServer;
+    // Empty files under the work folder, as rows of the list.
+    void fillList(const std::vector<QString>& names)
+    {
+        std::string text;
+        for (const QString& name : names)
+            text += file(name) + "\r\n";
+        lstFiles.clear();
+        lstFiles.addLines(text);
+    }
+    std::string file(const QString& relative)
+    {
+        QDir(work.path()).mkpath(QFileInfo(relative).path());
+        QFile(work.filePath(relative)).open(QIODevice::WriteOnly);
+        return path(relative);
+    }
+    std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
+    void connectClient() { winsock.state = SocketState::Connected; }
 };
 
 }  // namespace tallowcrest::testing

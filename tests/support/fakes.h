@@ -33,10 +33,19 @@ public:
             throw std::runtime_error("no connection");
         --sendsBeforeFailure;
         sent.emplace_back(bytes);
+        if (onSend)
+            onSend();
     }
     SocketState State() const override { return state; }
     void hold(int ms) override { holds.push_back(ms); }
     std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
+    // What the server sends in answer to block, as it arrives from the client.
+    std::string answer(const std::string& block)
+    {
+        sent.clear(), incoming = block;
+        emit dataArrival();
+        return allSent();
+    }
 
     int32_t localPort = 0;
     SocketState state = SocketState::Closed;
@@ -44,6 +53,7 @@ public:
     std::string incoming;
     std::vector<std::string> sent;
     std::vector<int> holds;
+    std::function<void()> onSend;
 };
 
 // Records what it was asked and refuses the paths in `unplayable`.
@@ -65,8 +75,7 @@ public:
     {
         if (level < kSilent || level > kLoudest)
             throw std::out_of_range("volume");
-        this->level = level;
-        emit volumeChanged(level);
+        emit volumeChanged(this->level = level);
     }
     PlaybackState playbackState() const override { return state; }
     qint64 position() const override { return positionMs; }
@@ -84,13 +93,9 @@ public:
 class RecordingMessageBox : public IMessageBox {
 public:
     struct Shown {
-        std::string text;
-        std::string title;
+        std::string text, title;
     };
-    void show(const std::string& text, const std::string& title, MessageStyle) override
-    {
-        shown.push_back({text, title});
-    }
+    void show(const std::string& text, const std::string& title, MessageStyle) override { shown.push_back({text, title}); }
     std::vector<Shown> shown;
 };
 
@@ -141,11 +146,7 @@ public:
     void start(int ms) override { intervalMs = ms, active = true; }
     void stop() override { active = false; }
     bool isActive() const override { return active; }
-    void tick(ShellIcon& icon)
-    {
-        if (active)
-            icon.tmrMenu_Timer();
-    }
+    void tick(ShellIcon& icon) { active ? icon.tmrMenu_Timer() : void(); }
     int intervalMs = 0;
     bool active = false;
 };

@@ -32,11 +32,8 @@ bool WireClient::connect(uint16_t port, int retryMs)
 {
     close();
     m_peerClosed = false;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (const QDeadlineTimer deadline(retryMs);; QThread::msleep(1)) {
+    sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    for (const QDeadlineTimer deadline(retryMs);; QThread::msleep(1), runEvents()) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -47,7 +44,6 @@ bool WireClient::connect(uint16_t port, int retryMs)
         errno = error;
         if (error != ECONNREFUSED || deadline.hasExpired())
             return false;
-        runEvents();
     }
 }
 
@@ -55,11 +51,9 @@ bool WireClient::send(std::string_view bytes)
 {
     while (m_fd >= 0 && !bytes.empty()) {
         const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
+        if (sent <= 0 && errno != EINTR)
             return false;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
+        bytes.remove_prefix(static_cast<std::size_t>(std::max<ssize_t>(sent, 0)));
     }
     return bytes.empty();
 }
@@ -83,10 +77,9 @@ bool WireClient::readSome(std::string& into)
 std::string WireClient::receiveQuiet(int quietMs)
 {
     std::string received;
-    for (QDeadlineTimer quiet(quietMs); !quiet.hasExpired() && !m_peerClosed;) {
+    for (QDeadlineTimer quiet(quietMs); !quiet.hasExpired() && !m_peerClosed;)
         if (readSome(received))
             quiet.setRemainingTime(quietMs);
-    }
     return received;
 }
 
@@ -123,11 +116,9 @@ uint16_t freePort()
     int lowestEphemeral = 32768;
     std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> lowestEphemeral;
     static std::mt19937 random(std::random_device{}());
-    for (std::uniform_int_distribution<int> pick(10000, lowestEphemeral - 1);;) {
-        const auto port = static_cast<uint16_t>(pick(random));
-        if (QTcpServer probe; probe.listen(QHostAddress::AnyIPv4, port))
+    for (std::uniform_int_distribution<int> pick(10000, lowestEphemeral - 1);;)
+        if (const auto port = static_cast<uint16_t>(pick(random)); QTcpServer().listen(QHostAddress::AnyIPv4, port))
             return port;
-    }
 }
 
 }  // namespace tallowcrest::testing

@@ -12,7 +12,6 @@ namespace tallowcrest::testing {
 class WireClient {
 public:
     ~WireClient() { close(); }
-
     // Connects to 127.0.0.1:port, retrying a refusal for retryMs; false with errno set.
     bool connect(uint16_t port, int retryMs = 0);
     bool send(std::string_view bytes);
@@ -20,10 +19,8 @@ public:
     std::string receiveQuiet(int quietMs = 300);
     // What arrives until done holds for it, the peer closes or timeoutMs pass.
     std::string receiveUntil(const std::function<bool(const std::string&)>& done, int timeoutMs = 10000);
-    std::string receiveUntilSuffix(std::string_view suffix, int timeoutMs = 10000)
-    {
-        return receiveUntil([suffix](const std::string& s) { return s.ends_with(suffix); }, timeoutMs);
-    }
+    // What arrives until it is as long as size.
+    std::string receive(std::size_t size) { return receiveUntil([=](const std::string& s) { return s.size() >= size; }); }
     // Closes with a reset instead of an orderly close.
     void reset();
     void close();
