@@ -16,15 +16,12 @@ mode_t modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-// The file holds the pairing code: it is the owner's alone, and narrowing it
-// keeps every byte the user wrote.
+// The file holds the pairing code: it is the owner's alone, and narrowing it keeps every byte the user wrote.
 TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
 {
     const QByteArray handWritten = "; mine\n[Settings]\nDir=/m/Rock, Pop\nport=1234\nWebToken=5f0c\n";
-    const struct { const char* name; mode_t folderMode; mode_t fileMode; mode_t folderAfter; int warnings; } rows[] = {
-        {"new file", 0, 0, 0700, 0},
-        {"hand-written 0644 file", 0700, 0644, 0700, 1},
-        {"user's 0755 folder", 0755, 0, 0755, 0}};
+    const struct { const char* name; mode_t folderMode, fileMode, folderAfter; std::size_t warnings; } rows[] = {
+        {"new file", 0, 0, 0700, 0}, {"hand-written 0644 file", 0700, 0644, 0700, 1}, {"user's 0755 folder", 0755, 0, 0755, 0}};
     for (const auto& row : rows) {
         LogCapture log;
         IsolatedSettings isolation;
@@ -45,9 +42,8 @@ TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
             EXPECT_EQ(file.readAll(), handWritten) << row.name << ": narrowing rewrites nothing";
         }
         store.save(kAppName, kSettingsSection, "WebPort", "9998");
-        EXPECT_EQ(modeOf(isolation.filePath()), 0600u) << row.name;
-        EXPECT_EQ(modeOf(folder), row.folderAfter) << row.name;
-        EXPECT_EQ(log.warnings("tallowcrest.server").size(), row.warnings) << row.name;
+        EXPECT_EQ(std::tuple(modeOf(isolation.filePath()), modeOf(folder), log.warnings("tallowcrest.server").size()),
+                  std::tuple(mode_t(0600), row.folderAfter, row.warnings)) << row.name;
         EXPECT_EQ(store.read(kAppName, kSettingsSection, "Dir", ""), row.fileMode ? "/m/Rock, Pop" : "") << row.name;
     }
 }
