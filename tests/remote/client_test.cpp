@@ -84,11 +84,6 @@ TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
 
 class ClientProgram : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-        port = QString::number(server.serverPort());
-    }
     void start(QProcess& client, const QStringList& arguments)
     {
         client.start(TALLOWCREST_BINARY_DIR "/tallowcrest-remote", QStringList{"--port", port, "--timeout=1.5"} + arguments);
@@ -109,7 +104,7 @@ protected:
         return {client.exitCode(), client.readAllStandardOutput().toStdString(), client.readAllStandardError().toStdString()};
     }
     QTcpServer server;
-    QString port;
+    const QString port = server.listen(QHostAddress::LocalHost, 0) ? QString::number(server.serverPort()) : "no port";
 };
 
 TEST_F(ClientProgram, PrintsTheRepliesAndExitsWithTheirStatus)

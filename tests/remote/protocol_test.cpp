@@ -1,5 +1,4 @@
-// What the wire shows of the server assembled from its real components, on 127.0.0.1 byte for byte; the list
-// file the list goes through; the parsing of a request's argument.
+// The wire of the server assembled from its real components, byte for byte; the list file; a request's argument.
 #include "library/track_scan.h"
 #include "remote/remote_request.h"
 #include "remote/track_list_file.h"
@@ -90,24 +89,21 @@ TEST_F(ProtocolTest, OneClientIsServedAtATimeAndTheNextOnceItLeaves)
     EXPECT_TRUE(log.warnings("tallowcrest.remote").empty()) << "nor a warning";
 }
 
-TEST_F(ProtocolTest, EachBlockIsOneRequestAndShortOrUnknownOpcodesGetNoReply)
+// Nothing is loaded till the last row.
+TEST_F(ProtocolTest, EachBlockIsOneRequestAnsweredByItsExactBytesOrNothing)
 {
+    const std::string track = MakeMp3(QString::fromStdString(library()), "Caf\xe9 \x01 One.mp3", 30.0);
     start();
     const struct { const char* name; std::string block, reply; } rows[] = {
         {"two opcodes in one block", "0203", "CODE_12"}, {"half an opcode", "0", ""}, {"a digit", "2", ""},
         {"an opcode nobody knows", "08", ""}, {"letters", "ab", ""}, {"a letter", "x", ""},
-        {"a number and a line end", "99\r\n", ""}, {"a digit and a sign", "0!", ""}};
+        {"a number and a line end", "99\r\n", ""}, {"a digit and a sign", "0!", ""},
+        {"a missing track", "01" + library() + "/missing.mp3", "CODE_12"},
+        {"a real track by the bytes of its name", "01" + track, "CODE_11Caf\xe9 \x01 One"}, {"stop", "03", ""}};
     for (const auto& row : rows)
         EXPECT_EQ(ask(row.block, row.reply), row.reply) << row.name;
-}
-
-TEST_F(ProtocolTest, ARealTrackIsOpenedByTheBytesOfItsName)
-{
-    const std::string track = MakeMp3(QString::fromStdString(library()), "Caf\xe9 \x01 One.mp3", 30.0);
-    start();
-    EXPECT_EQ(ask("01" + track, "CODE_11Caf\xe9 \x01 One"), "CODE_11Caf\xe9 \x01 One");
-    EXPECT_EQ(m_server->nowPlaying().caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
     EXPECT_EQ(m_server->media.fileName(), track);
+    EXPECT_EQ(m_server->nowPlaying().caption(), "Tallowcrest Server: " + QFile::decodeName("Caf\xe9 \x01 One"));
 }
 
 TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
@@ -121,9 +117,8 @@ TEST_F(ProtocolTest, PortsThatCannotBeListenedOnAreReported)
     for (const auto& row : rows) {
         LiveServer server(library(), row.port);
         ASSERT_EQ(server.messageBox.shown.size(), 1u) << row.name;
-        EXPECT_EQ(server.messageBox.shown[0].title + ": " + server.messageBox.shown[0].text,
-                  "Error: Cannot listen on port \"" + row.port + "\":\r\n" + row.why) << row.name;
-        EXPECT_EQ(server.winsock.State(), SocketState::Closed) << row.name;
+        EXPECT_EQ(std::tuple(server.messageBox.shown[0].title, server.messageBox.shown[0].text, server.winsock.State()),
+                  std::tuple("Error", "Cannot listen on port \"" + row.port + "\":\r\n" + row.why, SocketState::Closed)) << row.name;
     }
 }
 
@@ -176,13 +171,9 @@ TEST_F(ListFileTest, TheListGoesFramedInPiecesOf2048BytesThenAPause)
         EXPECT_EQ((std::tuple{sent.sent.size(), sent.allSent(), sent.holds}),
                   std::tuple(row.pieces + 2u, "START" + content + "END", std::vector{200})) << row.name;
     }
-    const std::string list = serveTrackList(library, file, socket);
-    EXPECT_EQ(std::pair(socket.allSent(), socket.holds), std::pair("START" + list + "END", std::vector{200}));
-    ASSERT_EQ(socket.sent.size(), (list.size() + 2047) / 2048 + 2) << "served from memory";
-    for (size_t i = 1; i + 2 < socket.sent.size(); ++i)
-        EXPECT_EQ(socket.sent[i].size(), 2048u) << i;
 }
 
+// Served from memory, in the same pieces.
 TEST_F(ListFileTest, TheListIsOfAFreshScanWrittenWholeBeforeItsFirstPieceAndTheFileGoesAfter)
 {
     WriteTrackList(library, file);
@@ -192,7 +183,10 @@ TEST_F(ListFileTest, TheListIsOfAFreshScanWrittenWholeBeforeItsFirstPieceAndTheF
     std::vector<uintmax_t> fileSizes;
     socket.onSend = [&] { fileSizes.push_back(fs::file_size(file)); };
     EXPECT_EQ(serveTrackList(library, file, socket), written);
-    EXPECT_EQ(socket.allSent(), "START" + written + "END");
+    EXPECT_EQ(std::pair(socket.allSent(), socket.holds), std::pair("START" + written + "END", std::vector{200}));
+    ASSERT_EQ(socket.sent.size(), (written.size() + 2047) / 2048 + 2);
+    for (size_t i = 1; i + 2 < socket.sent.size(); ++i)
+        EXPECT_EQ(socket.sent[i].size(), 2048u) << i;
     EXPECT_EQ(fileSizes.at(0), written.size()) << "the file is whole, and no more, before anything is sent";
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(TrackListBuffer.capacity(), std::string().capacity()) << "the scan's memory is handed back";
@@ -211,8 +205,7 @@ TEST(TrackListFilePath, APrivateFolderOfTheRuntimeFolderElseOfTheCache)
     QTemporaryDir runtime, cache;
     ::setenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData(), 1);
     ::setenv("XDG_CACHE_HOME", cache.path().toLocal8Bit().constData(), 1);
-    const std::string inRuntime = runtime.path().toStdString() + "/TallowcrestServer";
-    const std::string inCache = cache.path().toStdString() + "/TallowcrestServer";
+    const std::string inRuntime = runtime.path().toStdString() + "/TallowcrestServer", inCache = cache.path().toStdString() + "/TallowcrestServer";
     EXPECT_EQ(trackListFilePath(), inRuntime + "/tracks.temp");
     EXPECT_EQ(fs::status(inRuntime).permissions(), fs::perms::owner_all);
     fs::remove(inRuntime);

@@ -1,10 +1,13 @@
-// The rules every hand at the machine goes through, once: what each command
-// does in each state of the player, and how each hand reports it.
+// The rules every hand at the machine goes through, once: what each command does in each state of the player, how
+// each hand reports it, what a failed request logs, and what plays after a track ends or fails (the player's own
+// reports of both are the playback tests').
 #include "library/track_scan.h"
 #include "shell/player_strip.h"
 #include "support/fake_server.h"
+#include "support/log_capture.h"
 #include "web/web_api.h"
 
+#include <QCoreApplication>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -19,11 +22,7 @@ namespace {
 using Status = IMediaPlayer::PlaybackState;
 using Command = std::function<Outcome(Controls&)>;
 
-struct State {
-    const char* name;
-    const char* file;
-    Status status;
-};
+struct State { const char* name; const char* file; Status status; };
 const State kNothingLoaded{"nothing loaded", "", Status::Stopped}, kPlaying{"playing", "/m/a.mp3", Status::Playing};
 const State kStates[] = {kNothingLoaded, kPlaying, {"paused", "/m/a.mp3", Status::Paused},
                          {"stopped", "/m/a.mp3", Status::Stopped}};
@@ -36,7 +35,18 @@ protected:
         server.media.state = state.status;
         server.media.calls.clear();
     }
-    FakeServer server;
+    void play(int row) { server.controls().playRow(row, server.lstFiles.version()); }
+    std::string row(int index) const { return std::string(server.lstFiles.row(index)); }
+    // The selected row and the file the player has, after the track ended or failed.
+    std::pair<int, std::string> after(bool failed = false)
+    {
+        failed ? emit server.media.playbackFailed("cannot decode") : emit server.media.endOfStream();
+        QCoreApplication::sendPostedEvents();
+        return {server.lstFiles.selectedIndex(), server.media.opened};
+    }
+    std::vector<float> draws;
+    std::size_t m_drawn = 0;
+    FakeServer server{{}, [this] { return draws.at(m_drawn++); }};
 };
 
 TEST_F(ControlsTest, TransportAndSeekActOnlyOnALoadedTrack)
@@ -56,28 +66,42 @@ TEST_F(ControlsTest, TransportAndSeekActOnlyOnALoadedTrack)
     }
 }
 
-// A block each, with any argument of a request that takes none ignored.
-TEST_F(ControlsTest, EachRequestOfAClientReachesItsControl)
+// A block each, with any argument of a request that takes none ignored. A failed one leaves one line with its opcode,
+// the reason and no more than the first 200 bytes the client sent; one that goes well, none.
+TEST_F(ControlsTest, EachRequestOfAClientReachesItsControlAndOnlyAFailedOneIsLogged)
 {
     server.connectClient();
-    const struct { const char* name; State state; std::string block, heard; std::vector<std::string> calls; int level;
-                   bool shuffle; } rows[] = {
-        {"play", kStates[3], "02", "", {"play"}, -600, false},
-        {"stop", kPlaying, "03x", "", {"stop"}, -600, false},
-        {"pause", kPlaying, "04xyz", "", {"pause"}, -600, false},
-        {"stop with nothing loaded", kNothingLoaded, "03", "CODE_12", {}, -600, false},
-        {"pause with nothing loaded", kNothingLoaded, "04", "CODE_12", {}, -600, false},
-        {"louder", kPlaying, "05xyz", "", {}, -500, false},
-        {"quieter", kPlaying, "06", "", {}, -700, false},
-        {"shuffle, told nobody", kPlaying, "07 1", "", {}, -600, true},
-        {"shuffle of no Boolean", kPlaying, "07yes", "", {}, -600, false}};
+    using Calls = std::vector<std::string>;
+    const struct { const char* name; State state; std::string block; int before; std::string heard; Calls calls; int after;
+                   bool shuffle; std::vector<QString> said; } rows[] = {
+        {"play", kStates[3], "02", -600, "", {"play"}, -600, false, {}},
+        {"stop", kPlaying, "03x", -600, "", {"stop"}, -600, false, {}},
+        {"pause", kPlaying, "04xyz", -600, "", {"pause"}, -600, false, {}},
+        {"stop with nothing loaded", kNothingLoaded, "03", -600, "CODE_12", {}, -600, false, {}},
+        {"pause with nothing loaded", kNothingLoaded, "04", -600, "CODE_12", {}, -600, false, {}},
+        {"louder", kPlaying, "05xyz", -600, "", {}, -500, false, {}},
+        {"quieter", kPlaying, "06", -600, "", {}, -700, false, {}},
+        {"louder at the loudest", kPlaying, "05", 0, "", {}, 0, false, {"request 05 failed", "out of range"}},
+        {"quieter when silent", kPlaying, "06", -10000, "", {}, -10000, false, {"request 06 failed", "out of range"}},
+        {"shuffle, told nobody", kPlaying, "07 1", -600, "", {}, -600, true, {}},
+        {"shuffle of no Boolean", kPlaying, "07yes", -600, "", {}, -600, false, {"request 07 failed", "no Boolean", "07yes"}},
+        {"unprintable bytes", kPlaying, std::string("07\x01\xff", 4), -600, "", {}, -600, false, {"07\\x01\\xff"}},
+        {"a long block", kPlaying, "07" + std::string(5000, 'y'), -600, "", {}, -600, false,
+         {QString(198, 'y') + "... (5002 bytes)"}},
+        {"an opcode nobody knows", kPlaying, "99", -600, "", {}, -600, false, {}}};
     for (const auto& row : rows) {
         enter(row.state);
-        server.media.level = -600;
+        server.media.level = row.before;
         server.controls().setShuffleQuietly(false);
+        const LogCapture log;
         EXPECT_EQ((std::tuple{server.winsock.answer(row.block), server.media.calls, server.media.level,
                               server.nowPlaying().shuffle()}),
-                  std::tuple(row.heard, row.calls, row.level, row.shuffle)) << row.name;
+                  std::tuple(row.heard, row.calls, row.after, row.shuffle)) << row.name;
+        const auto lines = log.warnings("tallowcrest.server");
+        ASSERT_EQ(lines.size(), row.said.empty() ? 0u : 1u) << row.name;
+        for (const QString& words : row.said)
+            EXPECT_TRUE(lines[0].text.contains(words) && lines[0].text.count('y') <= 200)
+                << row.name << ": " << lines[0].text.toStdString();
     }
 }
 
@@ -196,6 +220,55 @@ TEST_F(ControlsTest, EachHandReportsNothingLoadedInItsOwnWords)
                 << hand.hand << " when " << state.name;
         }
     }
+}
+
+class PlayThroughTest : public ControlsTest {
+protected:
+    void SetUp() override { server.fillList({"Alpha.mp3", "Beta.mp3", "Gamma.mp3"}); }
+};
+
+TEST_F(PlayThroughTest, AClientHearsTheEndAloneAndNothingMorePlays)
+{
+    server.connectClient();
+    play(0);
+    server.winsock.sent.clear();
+    EXPECT_EQ((after(), server.winsock.allSent()), "CODE_12");
+    EXPECT_EQ(server.media.calls, std::vector{"open " + row(0)});
+}
+
+TEST_F(PlayThroughTest, TracksFollowInOrderRoundTheListShowingTheirTitles)
+{
+    play(1);
+    for (const int next : {2, 0}) {
+        EXPECT_EQ(after(), std::pair(next, row(next)));
+        EXPECT_EQ(server.caption(), "Tallowcrest Server: " + std::string(TrackTitle(row(next))));
+    }
+    server.lstFiles.setSelectedIndex(-1);  // as after the list was filled again
+    EXPECT_EQ(after(), std::pair(0, row(0)));
+}
+
+TEST_F(PlayThroughTest, AtRandomTheDrawPicksTheRowAndTheCaptionStays)
+{
+    play(0);
+    server.controller.cmdRandomize_Click();
+    draws = {0.99999994f, 0.5f};  // the largest float below 1, then the middle
+    for (const int next : {2, 1}) {
+        EXPECT_EQ(after(), std::pair(next, row(next)));
+        EXPECT_EQ(server.caption(), "Tallowcrest Server: Alpha");
+    }
+}
+
+TEST_F(PlayThroughTest, UnplayableFilesAreSkippedAndAWholeRoundOfFailuresStopsTillAPick)
+{
+    server.media.unplayable = {row(1)};
+    play(0);
+    EXPECT_EQ(after(), std::pair(2, row(2))) << "the one that cannot be opened is skipped";
+    EXPECT_EQ(after(true), std::pair(0, row(0)));
+    server.media.calls.clear();
+    EXPECT_EQ(after(true), std::pair(0, row(0))) << "a third failure in a row";
+    EXPECT_TRUE(server.media.calls.empty());
+    play(2);
+    EXPECT_EQ(server.media.calls, std::vector{"open " + row(2)}) << "a pick gets a round of its own";
 }
 
 }  // namespace

@@ -1,16 +1,27 @@
-// The window's logic from start-up on, with fake components and the real settings file.
+// The window's logic from start-up on, with fake components and the real settings file; the file itself.
 #include "server/folder_prescan.h"
 #include "support/fake_server.h"
+#include "support/log_capture.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
 
 namespace tallowcrest::testing {
 namespace {
 
 class ServerTest : public ::testing::Test {
 protected:
-    std::string box(std::size_t i) const { return server.messageBox.shown.at(i).title + ": " + server.messageBox.shown.at(i).text; }
-    void storeFolder(const QString& relative) { server.settings.save(kAppName, kSettingsSection, kDirKey, server.path(relative)); }
+    std::string box(std::size_t i) const
+    {
+        return server.messageBox.shown.at(i).title + ": " + server.messageBox.shown.at(i).text;
+    }
+    void storeFolder(const QString& relative)
+    {
+        server.settings.save(kAppName, kSettingsSection, kDirKey, server.path(relative));
+    }
     FakeServer server;
 };
 
@@ -88,6 +99,40 @@ TEST_F(ServerTest, ASocketErrorIsShownInAnErrorBox)
 {
     emit server.winsock.error(10053, "Connection is aborted");
     EXPECT_EQ(box(0), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
+}
+
+// The file holds the pairing code: it is the owner's alone, and narrowing it keeps every byte the user wrote.
+TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
+{
+    const QByteArray handWritten = "; mine\n[Settings]\nDir=/m/Rock, Pop\nport=1234\nWebToken=5f0c\n";
+    const struct { const char* name; mode_t folderMode, fileMode, folderAfter; std::size_t warnings; } rows[] = {
+        {"new file", 0, 0, 0700, 0}, {"hand-written 0644 file", 0700, 0644, 0700, 1},
+        {"user's 0755 folder", 0755, 0, 0755, 0}};
+    const auto modeOf = [](const QString& path) { return mode_t(std::filesystem::status(path.toStdString()).permissions()); };
+    for (const auto& row : rows) {
+        LogCapture log;
+        IsolatedSettings isolation;
+        const QString folder = QFileInfo(isolation.filePath()).path();
+        if (row.folderMode) {
+            ASSERT_TRUE(QDir().mkdir(folder) && ::chmod(QFile::encodeName(folder).constData(), row.folderMode) == 0);
+        }
+        QFile file(isolation.filePath());
+        if (row.fileMode) {
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(handWritten) == handWritten.size());
+            file.close();
+            ASSERT_EQ(::chmod(QFile::encodeName(file.fileName()).constData(), row.fileMode), 0);
+        }
+        QtSettingsStore store;
+        if (row.fileMode) {
+            EXPECT_EQ(store.read(kAppName, kSettingsSection, "Port", ""), "1234") << row.name;
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << row.name;
+            EXPECT_EQ(file.readAll(), handWritten) << row.name << ": narrowing rewrites nothing";
+        }
+        store.save(kAppName, kSettingsSection, "WebPort", "9998");
+        EXPECT_EQ(std::tuple(modeOf(isolation.filePath()), modeOf(folder), log.warnings("tallowcrest.server").size()),
+                  std::tuple(mode_t(0600), row.folderAfter, row.warnings)) << row.name;
+        EXPECT_EQ(store.read(kAppName, kSettingsSection, "Dir", ""), row.fileMode ? "/m/Rock, Pop" : "") << row.name;
+    }
 }
 
 }  // namespace

@@ -8,11 +8,6 @@
 #include "support/fakes.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <string>
-#include <vector>
 
 namespace tallowcrest::testing {
 
@@ -21,9 +16,7 @@ namespace tallowcrest::testing {
 template <class Socket, class Player>
 struct AssembledServer {
     explicit AssembledServer(std::function<std::string()> trackListFile = {}, std::function<float()> draw = {})
-        : controller(parts(nullptr, std::move(trackListFile), std::move(draw)))
-    {
-    }
+        : controller(parts(nullptr, std::move(trackListFile), std::move(draw))) {}
     ServerController::Components parts(FolderPrescan* prescan = nullptr, std::function<std::string()> listFile = {},
                                        std::function<float()> draw = {})
     {
@@ -56,7 +49,7 @@ struct AssembledServer {
 // Over the shared fakes.
 struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
     using AssembledServer::AssembledServer;
-    // Empty files under the work folder, as rows of the list.
+    // Files, as rows of the list.
     void fillList(const std::vector<QString>& names)
     {
         std::string text;
@@ -65,11 +58,11 @@ struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
         lstFiles.clear();
         lstFiles.addLines(text);
     }
+    // An empty file under the work folder.
     std::string file(const QString& relative)
     {
         QDir(work.path()).mkpath(QFileInfo(relative).path());
-        QFile(work.filePath(relative)).open(QIODevice::WriteOnly);
-        return path(relative);
+        return QFile(work.filePath(relative)).open(QIODevice::WriteOnly), path(relative);
     }
     std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
     void connectClient() { winsock.state = SocketState::Connected; }

@@ -13,9 +13,6 @@
 #include <numeric>
 #include <set>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace tallowcrest::testing {
 
@@ -33,8 +30,7 @@ public:
             throw std::runtime_error("no connection");
         --sendsBeforeFailure;
         sent.emplace_back(bytes);
-        if (onSend)
-            onSend();
+        onSend ? onSend() : void();
     }
     SocketState State() const override { return state; }
     void hold(int ms) override { holds.push_back(ms); }
@@ -63,8 +59,7 @@ public:
     {
         if (unplayable.contains(path))
             throw std::runtime_error("cannot open " + path);
-        opened = path;
-        calls.push_back("open " + path);
+        calls.push_back("open " + (opened = path));
     }
     void play() override { calls.push_back("play"); }
     void stop() override { calls.push_back("stop"); }
@@ -92,9 +87,7 @@ public:
 // Records every message box instead of showing it.
 class RecordingMessageBox : public IMessageBox {
 public:
-    struct Shown {
-        std::string text, title;
-    };
+    struct Shown { std::string text, title; };
     void show(const std::string& text, const std::string& title, MessageStyle) override { shown.push_back({text, title}); }
     std::vector<Shown> shown;
 };
@@ -105,11 +98,10 @@ public:
     std::string ask(const std::string& message) override
     {
         asked.push_back(message);
-        if (onAsk)
-            onAsk();
+        onAsk ? onAsk() : void();
         if (answers.empty())
             throw std::runtime_error("the test has no answer for: " + message);
-        std::string answer = answers.front();
+        std::string answer = std::move(answers.front());
         answers.pop_front();
         return answer;
     }
@@ -118,8 +110,7 @@ public:
     std::function<void()> onAsk;
 };
 
-// Logs each call as "add 'tip shown' icon" (icon: a picture came) and each
-// system menu as "menu of NAME at X,Y".
+// Logs each call as "add 'tip shown' icon" (icon: a picture came) and each system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
     void addIcon(const NotifyData& record) override { logCall("add ", record); }

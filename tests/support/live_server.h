@@ -8,9 +8,7 @@ namespace tallowcrest::testing {
 
 // Of the real socket and player. It stores the folder and port as a user would, then loads.
 struct LiveServer : AssembledServer<Winsock, GstPlayer> {
-    LiveServer(const std::string& mediaFolder, const std::string& portText,
-               std::function<std::string()> trackListFile = {}, std::function<float()> drawRandom = {})
-        : AssembledServer(std::move(trackListFile), std::move(drawRandom))
+    LiveServer(const std::string& mediaFolder, const std::string& portText)
     {
         settings.save(kAppName, kSettingsSection, kDirKey, mediaFolder);
         settings.save(kAppName, kSettingsSection, kPortKeyWritten, portText);
