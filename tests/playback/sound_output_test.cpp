@@ -1,6 +1,7 @@
 // What the player sends to its output, captured through the output setting:
 // gapless play from a queue, and ReplayGain.
 #include "playback/gst_player.h"
+#include "support/log_capture.h"
 #include "support/spin.h"
 
 #include <QFile>
@@ -150,6 +151,27 @@ TEST_F(SoundOutputTest, ATrackTaggedSixDecibelsDownPlaysAtHalfTheAmplitudeOnlyWi
     ASSERT_GT(std::min(off.size(), on.size()), std::size_t(kRate));
     const double ratioDb = 20 * std::log10(rms(on, kRate / 4, kRate) / rms(off, kRate / 4, kRate));
     EXPECT_NEAR(ratioDb, -6.0, 0.5);
+}
+
+// The tests run where the default output can only end on a fake sink.
+TEST_F(SoundOutputTest, ADefaultOutputThatPlaysIntoNothingIsSaidOnceAndAChosenOneNever)
+{
+    const std::vector<std::string> files = encodeTone(1.0, 2);
+    for (const std::string output : {"", "fakesink sync=false"}) {
+        LogCapture log;
+        GstPlayer player({.audioOutput = output});
+        int lost = 0, ended = 0;
+        QObject::connect(&player, &IMediaPlayer::soundOutputLost, [&] { ++lost; });
+        QObject::connect(&player, &IMediaPlayer::endOfStream, [&] { ++ended; });
+        for (const std::string& file : files) {
+            player.open(file);
+            ASSERT_TRUE(SpinUntil([&, before = ended] { return ended > before; }, 30000)) << file;
+        }
+        const bool missing = output.empty();
+        EXPECT_EQ(std::tuple(player.soundOutputMissing(), lost, log.warnings("tallowcrest.playback").size()),
+                  std::tuple(missing, int(missing), std::size_t(missing)))
+            << "output \"" << output << '"';
+    }
 }
 
 }  // namespace
