@@ -20,7 +20,6 @@ NowPlaying::NowPlaying(const IMediaPlayer& player, const ITrackList& list, const
     connect(&player, &IMediaPlayer::durationChanged, this, forward(Change::Length));
     connect(&player, &IMediaPlayer::seeked, this, forward(Change::Seeked | Change::Position));
     connect(&player, &IMediaPlayer::volumeChanged, this, forward(Change::Volume));
-    connect(&player, &IMediaPlayer::advanced, this, forward(Change::Track | Change::Length | Change::Position));
     connect(&player, &IMediaPlayer::soundOutputLost, this, forward(Change::Sound));
 }
 
@@ -95,6 +94,8 @@ void NowPlaying::setReplayGain(ReplayGainMode mode, double preampDb)
 }
 
 void NowPlaying::noteClientChanged() { emit changed(Change::Client); }
+
+void NowPlaying::noteTrackBegan() { emit changed(Change::Track | Change::Length | Change::Position); }
 
 void NowPlaying::noteListChanged() { emit changed(Change::List); }
 

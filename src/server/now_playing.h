@@ -78,6 +78,8 @@ public:
     void setShuffle(bool on);
     void setReplayGain(ReplayGainMode mode, double preampDb);
     void noteClientChanged();
+    // A queued track began, and its row is selected.
+    void noteTrackBegan();
     void noteListChanged();
 
 signals:

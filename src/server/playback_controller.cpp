@@ -162,6 +162,7 @@ void PlaybackController::queuedTrackBegan()
         m_parts.lstFiles.setSelectedIndex(m_queuedRow);
     if (!m_queuedFrom.shuffle)
         m_parts.nowPlaying.showTitleOf(m_parts.media.fileName());
+    m_parts.nowPlaying.noteTrackBegan();
     queueFollowing();
 }
 

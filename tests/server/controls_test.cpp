@@ -293,8 +293,13 @@ TEST_F(GaplessTest, WhatFollowsIsQueuedAheadAndShownOnlyOnceItBegins)
     EXPECT_EQ(server.media.queued, "") << "not before it plays";
     playing();
     EXPECT_EQ(now(), std::tuple(0, caption("Alpha"), row(1)));
+    std::vector<int> announced;
+    QObject::connect(&server.nowPlaying(), &NowPlaying::changed, [&](NowPlaying::Changes what) {
+        what & NowPlaying::Change::Track ? announced.push_back(server.nowPlaying().row()) : void();
+    });
     begins(1);
     EXPECT_EQ(now(), std::tuple(1, caption("Beta"), row(2)));
+    EXPECT_EQ(announced, std::vector{1}) << "announced once, with its row";
     server.lstFiles.setSelectedIndex(2);
     EXPECT_EQ(server.media.queued, row(0)) << "a new pick names what follows it, round the list";
     draws = {0.0f, 0.5f};
