@@ -1,12 +1,10 @@
-"""The real tallowcrest-server for the scripted tests and the benchmarks: a home of its own, a settings file naming the
-media folder and free ports, offscreen with no display and no session bus unless asked; and what talks to it."""
+"""The real tallowcrest-server for the scripted tests and the benchmarks, and what talks to it."""
 import atexit, glob, os, random, shutil, signal, socket, subprocess, sys, tempfile, time
 
 def tcp():  # (local port, remote port, state, bytes unread) of each TCP socket
     for f in (line.split() for table in glob.glob("/proc/net/tcp*") for line in open(table).readlines()[1:]):
         yield int(f[1][-4:], 16), int(f[2][-4:], 16), f[3], int(f[4].split(":")[1], 16)
 listening = lambda port: any(local == port and state == "0A" for local, _, state, _ in tcp())
-free_ports = lambda n: [port for port in random.sample(range(10000, 32000), 50) if not listening(port)][:n]
 def running(pid):  # a zombie counts as gone
     try: return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "ZX"
     except (OSError, IndexError): return False
@@ -20,11 +18,13 @@ def connect(port, seconds=120):  # retried while refused: the server listens for
         try: return socket.create_connection(("127.0.0.1", port), timeout=seconds)
         except ConnectionRefusedError: return None
     return wait(f"a connection to port {port}", attempt, seconds)
-class Server:  # start() and stop() as often as wanted; at exit it stops and its home goes, with media if it made it
+
+class Server:  # in a home of its own, offscreen, no display, no session bus unless given; atexit stops it, home goes
     process = None
-    def __init__(self, build, media=None, web=None, bus=None):
-        self.home, (self.port, free), self.program = tempfile.mkdtemp(), free_ports(2), f"{build}/tallowcrest-server"
-        self.media, self.web, config = media or self.home + "/Music", free if web is None else web, self.home + "/config"
+    def __init__(self, build, media=None, web=None, bus=None):  # media: a folder in its home; web: a free port
+        self.home, self.program = tempfile.mkdtemp(), f"{build}/tallowcrest-server"
+        self.port = next(p for p in random.sample(range(10000, 32000, 2), 50) if not listening(p) | listening(p + 1))
+        self.media, self.web, config = media or self.home + "/Music", self.port + 1 if web is None else web, self.home
         [os.makedirs(folder, exist_ok=True) for folder in (self.media, config + "/TallowcrestServer")]
         open(f"{config}/TallowcrestServer/TallowcrestServer.conf", "w").write(
             f'[Settings]\nDir="{self.media}"\nPort={self.port}\nWebPort={self.web}\n')
@@ -45,6 +45,7 @@ class Server:  # start() and stop() as often as wanted; at exit it stops and its
             os.killpg(self.process.pid, signal.SIGTERM)
             try: self.process.wait(3)
             except subprocess.TimeoutExpired: os.killpg(self.process.pid, signal.SIGKILL), self.process.wait()
+
 class Client:  # a raw protocol client; what it heard and no hear() took yet waits for the next
     def __init__(self, port): self.socket, self.heard = connect(port), b""
     def send(self, data): self.socket.sendall(data)
@@ -53,12 +54,12 @@ class Client:  # a raw protocol client; what it heard and no hear() took yet wai
             self.heard += self.socket.recv(1 << 20) or sys.exit(f"the server closed the connection before {expected}")
         before, _, self.heard = self.heard.partition(expected)
         return before
-faults, checks = [], [0]
-def check(what, got, want, seconds=30):  # got: a value, or a function asked again until it gives want
-    probe, deadline, checks[0] = got, time.monotonic() + seconds, checks[0] + 1
-    while callable(probe) and (got := probe()) != want and time.monotonic() < deadline:
-        time.sleep(0.05)
+
+faults, checks = [], []
+def check(what, got, want):  # got: a value, or a function asked again until it gives want (for 30 s at most)
+    probe, deadline = checks.append(what) or got, time.monotonic() + 30
+    while callable(probe) and (got := probe()) != want and time.monotonic() < deadline: time.sleep(0.05)
     got == want or faults.append(f"FAIL {what}: got {got!r}, want {want!r}")
 def report(name):
-    print(*faults, f"{name}: {checks[0] - len(faults)} passed, {len(faults)} failed", sep="\n")
+    print(*faults, f"{name}: {len(checks) - len(faults)} passed, {len(faults)} failed", sep="\n")
     sys.exit(bool(faults))
