@@ -1,0 +1,26 @@
+#include "shell/frm_splash.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace tallowcrest::testing {
+namespace {
+
+TEST(Splash, GoesOnAKeyThatTypesACharacterAndStaysOnOneThatTypesNone)
+{
+    const struct {
+        const char* name;
+        Qt::Key key;
+        bool goes;
+    } rows[] = {{"a", Qt::Key_A, true}, {"Shift", Qt::Key_Shift, false}};
+    for (const auto& row : rows) {
+        frmSplash splash;
+        splash.show();
+        QTest::keyClick(&splash, row.key);
+        EXPECT_EQ(splash.isVisible(), !row.goes) << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace tallowcrest::testing
