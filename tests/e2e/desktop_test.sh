@@ -26,8 +26,7 @@ for track in "Evening/Tallow Light" "Field Notes/Rain" "Loose Track"; do
 done
 rs_settings "$RS_WORK/Music" && rs_spawn server "$BUILD/tallowcrest-server" && SERVER=$PID
 rs_wait "the splash, a window without a title" found --pid "$SERVER" --name '^$'
-[[ $(xwininfo -id "$WINDOW" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w "x" h}') == 400x172 ]] ||
-    rs_fail "the splash is not 400x172"
+eval "$(xdotool getwindowgeometry --shell "$WINDOW")" && ((WIDTH == 400 && HEIGHT == 172)) || rs_fail "the splash is not 400x172"
 windows --pid "$SERVER" --name '^Tallowcrest Server' >/dev/null || rs_listening "$PORT" &&
     rs_fail "the main window shows or the port listens under the splash"
 rs_wait "the splash taking the keyboard by itself" eval '[[ $(xdotool getwindowfocus) == "$WINDOW" ]]'

@@ -18,7 +18,6 @@ def connect(port, seconds=120):  # retried while refused: the server listens for
         try: return socket.create_connection(("127.0.0.1", port), timeout=seconds)
         except ConnectionRefusedError: return None
     return wait(f"a connection to port {port}", attempt, seconds)
-
 class Server:  # in a home of its own, offscreen, no display, no session bus unless given; atexit stops it, home goes
     process = None
     def __init__(self, build, media=None, web=None, bus=None):  # media: a folder in its home; web: a free port
@@ -45,7 +44,6 @@ class Server:  # in a home of its own, offscreen, no display, no session bus unl
             os.killpg(self.process.pid, signal.SIGTERM)
             try: self.process.wait(3)
             except subprocess.TimeoutExpired: os.killpg(self.process.pid, signal.SIGKILL), self.process.wait()
-
 class Client:  # a raw protocol client; what it heard and no hear() took yet waits for the next
     def __init__(self, port): self.socket, self.heard = connect(port), b""
     def send(self, data): self.socket.sendall(data)
@@ -54,7 +52,6 @@ class Client:  # a raw protocol client; what it heard and no hear() took yet wai
             self.heard += self.socket.recv(1 << 20) or sys.exit(f"the server closed the connection before {expected}")
         before, _, self.heard = self.heard.partition(expected)
         return before
-
 faults, checks = [], []
 def check(what, got, want):  # got: a value, or a function asked again until it gives want (for 30 s at most)
     probe, deadline = checks.append(what) or got, time.monotonic() + 30

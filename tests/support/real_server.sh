@@ -17,7 +17,9 @@ rs_settings() {  # PORT and PORT + 1, below the ports outgoing connections take
     WEB_PORT=${2:-$((PORT + 1))} && local dir=${1//\\/\\\\}
     printf '[Settings]\nDir="%s"\nPort=%s\nWebPort=%s\n' "${dir//\"/\\\"}" "$PORT" "$WEB_PORT" >"$RS_SETTINGS"
 }
-rs_spawn() { local name=$1 && shift && SPAWNED=$EPOCHREALTIME; setsid "$@" >"$RS_WORK/$name.log" 2>&1 & PID=$!; RS_PIDS+=($!); }
+rs_spawn() {
+    local name=$1 && shift && SPAWNED=$EPOCHREALTIME && { setsid "$@" >"$RS_WORK/$name.log" 2>&1 & } && PID=$! RS_PIDS+=($!)
+}
 rs_stop() {
     kill -TERM -- "-$1" 2>/dev/null && for _ in {1..30}; do rs_running "$1" && sleep 0.1; done
     kill -KILL -- "-$1" 2>/dev/null; wait "$1" 2>/dev/null; RS_PIDS=($(printf '%s\n' "${RS_PIDS[@]}" | grep -vx "$1"))
