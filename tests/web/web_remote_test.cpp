@@ -132,7 +132,7 @@ TEST_F(WebGateTest, EachRequestGetsItsStatusWithTheCommonHeadersItsWarningAndThe
     const std::string cookie = "Cookie: a=b; tallowcrest=";
     const std::string upgrade = "GET /api/events HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" + cookie;
-    const std::string post = "POST /api/volume HTTP/1.1\r\nAuthorization: Bearer " + token + "\r\n";
+    const std::string post = "POST /api/volume?pair=" + token + " HTTP/1.1\r\nAuthorization: Bearer " + token + "\r\n";
     const struct { const char* name; std::string head, status, word, warned; } rows[] = {  // warned: refused what
         {"no token", bare, "403", "Scan the code again", "GET /api/state"},
         {"wrong token", bare + "Authorization: Bearer " + wrong, "403", "Scan the code again", "GET /api/state"},
