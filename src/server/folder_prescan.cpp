@@ -19,6 +19,11 @@ FolderPrescan::FolderPrescan(ISettingsStore& settings)
 
 FolderPrescan::~FolderPrescan()
 {
+    wait();
+}
+
+void FolderPrescan::wait() const
+{
     if (m_scan.valid())
         m_scan.wait();
 }

@@ -18,6 +18,8 @@ public:
     explicit FolderPrescan(ISettingsStore& settings);
     // Waits for a scan still running.
     ~FolderPrescan();
+    // Returns once the scan, if one was started, has finished.
+    void wait() const;
     FolderPrescan(const FolderPrescan&) = delete;
     FolderPrescan& operator=(const FolderPrescan&) = delete;
 

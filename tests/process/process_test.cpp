@@ -2,15 +2,9 @@
 #include "support/mp3_fixture.h"
 #include "support/server_process.h"
 #include "support/spin.h"
-#include "support/wire_client.h"
-
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <functional>
 #include <random>
 
 namespace tallowcrest::testing {
@@ -30,9 +24,8 @@ protected:
             opens.push_back({"01" + track, "CODE_11" + std::string(TrackTitle(track))});
         }
         std::filesystem::copy_file(opens[0].first.substr(2), root() + "/Album/cover.jpg");
-        const std::string copy = root() + "/Album/" + std::string(200, 'c');
         for (int i = 0; i < 1000; ++i)
-            std::filesystem::create_hard_link(opens[1].first.substr(2), copy + std::to_string(i) + ".mp3");
+            std::filesystem::create_hard_link(opens[1].first.substr(2), root() + "/Album/" + std::string(200, 'c') + std::to_string(i) + ".mp3");
         std::string rows;
         ScanFolder(root() + "/", rows);
         list = {"00", "START" + rows + "END"};
@@ -59,7 +52,7 @@ std::string session(uint16_t port, const std::vector<Step>& steps, int cut = 0)
     for (const Step& step : steps) {
         if (!client.send(step.first))
             return "cannot send " + step.first.substr(0, 2);
-        const auto got = client.receiveUntil([&](const std::string& s) { return s.size() >= step.second.size(); });
+        const std::string got = client.receive(step.second.size());
         if (got != step.second && !(cut && &step == &steps.back() && got.starts_with(step.second)))
             return step.first.substr(0, 100) + " got \"" + got.substr(0, 100) + "\"";
     }
@@ -72,20 +65,11 @@ std::string session(uint16_t port, const std::vector<Step>& steps, int cut = 0)
     return after.empty() && client.peerClosed() ? "" : "then \"" + after.substr(0, 100) + "\" and no close";
 }
 
-// How many copies of word make up the whole text; -1 when anything else is there.
-int copies(const std::string& text, const std::string& word)
-{
-    for (std::size_t at = 0; at < text.size(); at += word.size())
-        if (text.compare(at, word.size(), word) != 0)
-            return -1;
-    return static_cast<int>(text.size() / word.size());
-}
-
 // The items of a that b lacks, one a line; both sorted.
 std::string listed(const std::vector<std::string>& a, const std::vector<std::string>& b = {})
 {
     std::vector<std::string> missing;
-    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(missing));
+    std::ranges::set_difference(a, b, std::back_inserter(missing));
     std::string text;
     for (const std::string& item : missing)
         text += "\n  " + item;
@@ -103,21 +87,16 @@ TEST_F(Soak, ThousandsOfSessionsAreAnsweredExactlyAndLeaveNothingBehind)
     // threads that Qt's and GLib's pools keep for a while after use (each of Qt's with a descriptor) have ended.
     const auto rest = [&](std::vector<std::string>& descriptors) {
         EXPECT_EQ(session(server->port(), {opens[0], {"03", ""}}), "");
-        const auto connection = [](const std::string& d) {
-            return d.starts_with("socket tcp") && !d.starts_with("socket tcp LISTEN");
-        };
+        const auto connection = [](const std::string& d) { return d.starts_with("socket tcp") && !d.starts_with("socket tcp LISTEN"); };
         EXPECT_TRUE(SpinUntil([&] {
-            return server->helperThreads().empty()
-                && std::ranges::none_of(descriptors = server->openDescriptors(), connection);
+            return server->helperThreads().empty() && std::ranges::none_of(descriptors = server->openDescriptors(), connection);
         }, 60000)) << "never at rest; threads:" << listed(server->helperThreads()) << "\nopen:" << listed(descriptors);
     };
     std::vector<std::string> before, after;
     long resident = 0;
     for (int i = 0; i < kWarmUp + kSessions; ++i) {
-        if (i == kWarmUp) {
-            rest(before);
-            resident = server->residentKiB();
-        }
+        if (i == kWarmUp)
+            rest(before), resident = server->residentKiB();
         const int kind = i % static_cast<int>(kinds.size());
         ASSERT_EQ(session(server->port(), {opens[i / kinds.size() % 4], kinds[kind]}, std::max(kind - 9, 0)), "")
             << "session " << i << "; the server " << (server->running() ? "runs: " : "has ended: ") << server->output();
@@ -151,7 +130,7 @@ TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
         std::function<std::string()> block;  // sent `times` times, pauseMs apart, nothing read meanwhile
         int times, pauseMs;
         std::string word;  // what comes back once it stops asking: copies of this, from least to most
-        int least, most;   // none: it resets the connection once a reply has begun
+        std::size_t least, most;  // none: it resets the connection once a reply has begun
     };
     const Hostile hostiles[] = {
         {"a 16 MiB block", [&] { return "01" + junk(16 << 20); }, 1, 0, "CODE_12", 1, 1},
@@ -165,13 +144,17 @@ TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
         for (int i = 0; i < hostile.times; ++i, QThread::msleep(hostile.pauseMs))
             client.send(hostile.block());
         if (hostile.word.empty()) {
-            EXPECT_TRUE(client.receiveUntil([](const std::string& s) { return s.size() >= 5; }).starts_with("START"));
+            EXPECT_TRUE(client.receive(5).starts_with("START"));
             client.reset();
         } else {
             client.shutdownWrite();
             const std::string got = client.receiveUntil([](const std::string&) { return false; }, 120000);
-            const int count = copies(got, hostile.word);
-            EXPECT_TRUE(count >= hostile.least && count <= hostile.most) << hostile.what << ": " << count << " copies";
+            // How many copies of the word make up the whole reply; none when anything else is there.
+            std::size_t count = 0;
+            while (count * hostile.word.size() < got.size() && got.compare(count * hostile.word.size(), hostile.word.size(), hostile.word) == 0)
+                ++count;
+            EXPECT_TRUE(count * hostile.word.size() == got.size() && count >= hostile.least && count <= hostile.most)
+                << hostile.what << ": " << count << " copies of " << got.size() << " bytes";
         }
         ASSERT_EQ(session(server->port(), {opens[0], list}), "") << "after " << hostile.what << server->output();
     }

@@ -1,105 +1,138 @@
-#include "library/track_list_model.h"
+// The window's logic from start-up on, with fake components and the real settings file; the file itself.
 #include "server/folder_prescan.h"
-#include "server/qt_settings_store.h"
-#include "server/server_controller.h"
-#include "support/fakes.h"
-
-#include <QDir>
-#include <QFile>
-#include <QThread>
+#include "support/fake_server.h"
+#include "support/log_capture.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
 
 namespace tallowcrest::testing {
 namespace {
 
-// The window's logic with fake components and the real settings file.
 class ServerTest : public ::testing::Test {
 protected:
-    ServerController& controller(FolderPrescan* prescan = nullptr)
+    std::string box(std::size_t i) const
     {
-        if (!m_controller)
-            m_controller = std::make_unique<ServerController>(ServerController::Components{
-                m_store, m_list, m_box, m_prompt, m_socket, m_player, prescan,
-                [this] { return m_work.filePath("tracks.temp").toStdString(); }});
-        return *m_controller;
+        return server.messageBox.shown.at(i).title + ": " + server.messageBox.shown.at(i).text;
     }
-    std::string file(const QString& relative)
+    void storeFolder(const QString& relative)
     {
-        QDir(m_work.path()).mkpath(QFileInfo(relative).path());
-        QFile(m_work.filePath(relative)).open(QIODevice::WriteOnly);
-        return path(relative);
+        server.settings.save(kAppName, kSettingsSection, kDirKey, server.path(relative));
     }
-    std::string path(const QString& relative) const { return m_work.filePath(relative).toStdString(); }
-
-    IsolatedSettings m_isolation;
-    QTemporaryDir m_work;
-    QtSettingsStore m_store;
-    TrackListModel m_list;
-    RecordingMessageBox m_box;
-    ScriptedPrompt m_prompt;
-    FakeSocket m_socket;
-    FakePlayer m_player;
-    std::unique_ptr<ServerController> m_controller;
+    FakeServer server;
 };
 
-TEST_F(ServerTest, StartUpPromptsTheListRequestAndTheNextStartWithTheScanMadeMeanwhile)
+TEST_F(ServerTest, AFirstStartAsksForAFolderAndListensOn9999)
 {
-    controller().Form_Load();
-    EXPECT_EQ(controller().MediaFolder(), "not set");
-    const auto box = [this](std::size_t i) { return m_box.shown.at(i).title + ": " + m_box.shown.at(i).text; };
+    server.controller.Form_Load();
+    EXPECT_EQ(server.controller.MediaFolder(), "not set");
     EXPECT_EQ(box(0), "Invalid path: Please click the 'Set Dir' button and enter a valid directory.");
-    EXPECT_EQ(std::pair(m_socket.localPort, m_socket.state), std::pair(9999, SocketState::Listening));
+    EXPECT_EQ(std::pair(server.winsock.localPort, server.winsock.state), std::pair(9999, SocketState::Listening));
+}
 
-    m_store.save(kAppName, kSettingsSection, "PORT", "1");  // written by hand in another case
-    m_prompt.answers = {"12345", "", path("missing"), path("lib")};
-    controller().cmdPort_Click();
-    controller().cmdDir_Click();
-    QFile stored(m_isolation.filePath());
+TEST_F(ServerTest, PortAndFolderAreStoredUnderOneKeyWhateverItsCaseAndTheNextStartListensOnThePort)
+{
+    server.settings.save(kAppName, kSettingsSection, "PORT", "1");  // written by hand in another case
+    server.prompt.answers = {"12345", ""};
+    server.controller.cmdPort_Click();
+    server.controller.cmdDir_Click();
+    QFile stored(server.isolation.filePath());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-    EXPECT_EQ(stored.readAll(), "[Settings]\nDir=\nPort=12345\n") << "one key whatever its case, an empty answer too";
+    EXPECT_EQ(stored.readAll(), "[Settings]\nDir=\nPort=12345\n") << "an empty answer too";
+    server.controller.Form_Load();
+    EXPECT_EQ(server.winsock.localPort, 12345);
+}
 
-    // A list request prompts until the folder exists and holds what arrives meanwhile.
-    const std::string track = file("lib/Artist/t.mp3");
-    m_socket.state = SocketState::Connected;
-    m_prompt.onAsk = [this] {
-        EXPECT_TRUE(m_socket.sent.empty()) << "nothing goes out before a folder is usable";
-        if (m_prompt.asked.size() == 3) {
-            m_socket.incoming = "02";
-            emit m_socket.dataArrival();
+TEST_F(ServerTest, AListRequestPromptsUntilTheFolderExistsAndWhatArrivesMeanwhileFollows)
+{
+    const std::string track = server.file("lib/Artist/t.mp3");
+    server.connectClient();
+    server.prompt.answers = {"", server.path("missing"), server.path("lib")};
+    server.prompt.onAsk = [this] {
+        EXPECT_TRUE(server.winsock.sent.empty()) << "nothing goes out before a folder is usable";
+        if (server.prompt.asked.size() == 1) {
+            server.winsock.incoming = "02";
+            emit server.winsock.dataArrival();
         }
     };
-    m_socket.incoming = "00";
-    emit m_socket.dataArrival();
-    EXPECT_EQ(m_socket.sent, (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
-    EXPECT_EQ(m_prompt.asked.size(), 4u) << "the port, then the folder till it exists";
-    EXPECT_EQ(m_list.count(), 1);
-    // A client lost half-way ends the request: the list is not refilled and its file is gone.
-    for (int i = 0; i < 10; ++i)
-        file(QString("lib/track %1.mp3").arg(i));
-    m_socket.sent.clear();
-    m_socket.sendsBeforeFailure = 1;
-    m_socket.incoming = "00";
-    emit m_socket.dataArrival();
-    EXPECT_EQ(m_socket.sent, std::vector<std::string>{"START"});
-    EXPECT_EQ(m_list.count(), 1);
-    EXPECT_FALSE(QFile::exists(m_work.filePath("tracks.temp")));
+    server.winsock.answer("00");
+    EXPECT_EQ(server.winsock.sent, (std::vector<std::string>{"START", track + "\r\n", "END", "CODE_12"}));
+    EXPECT_EQ(std::pair(server.prompt.asked.size(), server.lstFiles.count()), std::pair(std::size_t(3), 1));
+}
 
-    // The next start takes the new port and the scan made meanwhile, if it is of the same folder.
-    FolderPrescan prescan(m_store);
-    QThread::msleep(500);  // ample for a scan of eleven files
-    file("lib/b.mp3");
-    m_controller.reset();
-    controller(&prescan).Form_Load();
-    EXPECT_EQ(std::pair(m_socket.localPort, m_list.count()), std::pair(12345, 11));
-    m_store.save(kAppName, kSettingsSection, kDirKey, path("lib/"));
-    FolderPrescan other(m_store);
-    m_store.save(kAppName, kSettingsSection, kDirKey, path("lib"));
-    m_controller.reset();
-    controller(&other).Form_Load();
-    EXPECT_EQ(m_list.count(), 12) << "another folder's scan is not taken";
-    emit m_socket.error(10053, "Connection is aborted");
-    EXPECT_EQ(box(1), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
+TEST_F(ServerTest, AClientLostHalfWayThroughTheListLeavesTheWindowsListAndNoFile)
+{
+    server.file("lib/first.mp3");
+    storeFolder("lib");
+    server.controller.Form_Load();
+    for (int i = 0; i < 10; ++i)
+        server.file(QString("lib/track %1.mp3").arg(i));
+    server.connectClient();
+    server.winsock.sendsBeforeFailure = 1;
+    EXPECT_EQ(server.winsock.answer("00"), "START");
+    EXPECT_EQ(server.lstFiles.count(), 1);
+    EXPECT_FALSE(QFile::exists(server.work.filePath("tracks.temp")));
+}
+
+TEST_F(ServerTest, AStartTakesTheScanMadeMeanwhileOnlyOfTheSameFolder)
+{
+    server.file("lib/a.mp3");
+    storeFolder("lib");
+    FolderPrescan prescan(server.settings);
+    prescan.wait();
+    server.file("lib/b.mp3");
+    ServerController taking(server.parts(&prescan));
+    taking.Form_Load();
+    EXPECT_EQ(server.lstFiles.count(), 1);
+    storeFolder("lib/");
+    FolderPrescan other(server.settings);
+    storeFolder("lib");
+    ServerController scanning(server.parts(&other));
+    scanning.Form_Load();
+    EXPECT_EQ(server.lstFiles.count(), 2) << "another folder's scan is not taken";
+}
+
+TEST_F(ServerTest, ASocketErrorIsShownInAnErrorBox)
+{
+    emit server.winsock.error(10053, "Connection is aborted");
+    EXPECT_EQ(box(0), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
+}
+
+// The file holds the pairing code: it is the owner's alone, and narrowing it keeps every byte the user wrote.
+TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)
+{
+    const QByteArray handWritten = "; mine\n[Settings]\nDir=/m/Rock, Pop\nport=1234\nWebToken=5f0c\n";
+    const struct { const char* name; mode_t folderMode, fileMode, folderAfter; std::size_t warnings; } rows[] = {
+        {"new file", 0, 0, 0700, 0}, {"hand-written 0644 file", 0700, 0644, 0700, 1},
+        {"user's 0755 folder", 0755, 0, 0755, 0}};
+    const auto modeOf = [](const QString& path) { return mode_t(std::filesystem::status(path.toStdString()).permissions()); };
+    for (const auto& row : rows) {
+        LogCapture log;
+        IsolatedSettings isolation;
+        const QString folder = QFileInfo(isolation.filePath()).path();
+        if (row.folderMode) {
+            ASSERT_TRUE(QDir().mkdir(folder) && ::chmod(QFile::encodeName(folder).constData(), row.folderMode) == 0);
+        }
+        QFile file(isolation.filePath());
+        if (row.fileMode) {
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(handWritten) == handWritten.size());
+            file.close();
+            ASSERT_EQ(::chmod(QFile::encodeName(file.fileName()).constData(), row.fileMode), 0);
+        }
+        QtSettingsStore store;
+        if (row.fileMode) {
+            EXPECT_EQ(store.read(kAppName, kSettingsSection, "Port", ""), "1234") << row.name;
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << row.name;
+            EXPECT_EQ(file.readAll(), handWritten) << row.name << ": narrowing rewrites nothing";
+        }
+        store.save(kAppName, kSettingsSection, "WebPort", "9998");
+        EXPECT_EQ(std::tuple(modeOf(isolation.filePath()), modeOf(folder), log.warnings("tallowcrest.server").size()),
+                  std::tuple(mode_t(0600), row.folderAfter, row.warnings)) << row.name;
+        EXPECT_EQ(store.read(kAppName, kSettingsSection, "Dir", ""), row.fileMode ? "/m/Rock, Pop" : "") << row.name;
+    }
 }
 
 }  // namespace

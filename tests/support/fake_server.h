@@ -8,32 +8,32 @@
 #include "support/fakes.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <string>
 
 namespace tallowcrest::testing {
 
-// The window's logic as the start-up builds it, over the shared fakes and
-// the real settings file in a folder of its own.
-struct FakeServer {
-    // Empty files under the work folder, as rows of the list.
-    void fillList(const std::vector<QString>& names)
+// The window's logic as the start-up builds it, without the window: the dialogs are fakes, the settings file is
+// real and of its own, and the list file goes to a folder of its own (test programs run side by side).
+template <class Socket, class Player>
+struct AssembledServer {
+    explicit AssembledServer(std::function<std::string()> trackListFile = {}, std::function<float()> draw = {})
+        : controller(parts(nullptr, std::move(trackListFile), std::move(draw))) {}
+    ServerController::Components parts(FolderPrescan* prescan = nullptr, std::function<std::string()> listFile = {},
+                                       std::function<float()> draw = {})
     {
-        std::string text;
-        for (const QString& name : names) {
-            QDir(work.path()).mkpath(QFileInfo(name).path());
-            QFile(work.filePath(name)).open(QIODevice::WriteOnly);
-            text += work.filePath(name).toStdString() + "\r\n";
-        }
-        lstFiles.clear();
-        lstFiles.addLines(text);
+        if (!listFile)
+            listFile = [this] { return work.filePath("tracks.temp").toStdString(); };
+        return {settings, lstFiles, messageBox, prompt, winsock, media, prescan, std::move(listFile), std::move(draw)};
     }
-    std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
-    void connectClient() { winsock.state = SocketState::Connected; }
     Controls& controls() { return controller.controls(); }
     const NowPlaying& nowPlaying() const { return controller.nowPlaying(); }
+    std::string caption() const { return nowPlaying().caption().toStdString(); }
+    std::vector<std::string> rows() const
+    {
+        std::vector<std::string> rows;
+        for (int i = 0; i < lstFiles.count(); ++i)
+            rows.emplace_back(lstFiles.row(i));
+        return rows;
+    }
 
     IsolatedSettings isolation;
     QTemporaryDir work;
@@ -41,17 +41,31 @@ struct FakeServer {
     TrackListModel lstFiles;
     RecordingMessageBox messageBox;
     ScriptedPrompt prompt;
-    FakeSocket winsock;
-    FakePlayer media;
-    ServerController controller{{
-        .settings = settings,
-        .lstFiles = lstFiles,
-        .messageBox = messageBox,
-        .prompt = prompt,
-        .winsock = winsock,
-        .media = media,
-        .trackListFile = [this] { return work.filePath("tracks.temp").toStdString(); },
-    }};
+    Socket winsock;
+    Player media;
+    ServerController controller;
+};
+
+// Over the shared fakes.
+struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
+    using AssembledServer::AssembledServer;
+    // Files, as rows of the list.
+    void fillList(const std::vector<QString>& names)
+    {
+        std::string text;
+        for (const QString& name : names)
+            text += file(name) + "\r\n";
+        lstFiles.clear();
+        lstFiles.addLines(text);
+    }
+    // An empty file under the work folder.
+    std::string file(const QString& relative)
+    {
+        QDir(work.path()).mkpath(QFileInfo(relative).path());
+        return QFile(work.filePath(relative)).open(QIODevice::WriteOnly), path(relative);
+    }
+    std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
+    void connectClient() { winsock.state = SocketState::Connected; }
 };
 
 }  // namespace tallowcrest::testing

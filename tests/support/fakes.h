@@ -13,9 +13,6 @@
 #include <numeric>
 #include <set>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace tallowcrest::testing {
 
@@ -33,10 +30,18 @@ public:
             throw std::runtime_error("no connection");
         --sendsBeforeFailure;
         sent.emplace_back(bytes);
+        onSend ? onSend() : void();
     }
     SocketState State() const override { return state; }
     void hold(int ms) override { holds.push_back(ms); }
     std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
+    // What the server sends in answer to block, as it arrives from the client.
+    std::string answer(const std::string& block)
+    {
+        sent.clear(), incoming = block;
+        emit dataArrival();
+        return allSent();
+    }
 
     int32_t localPort = 0;
     SocketState state = SocketState::Closed;
@@ -44,6 +49,7 @@ public:
     std::string incoming;
     std::vector<std::string> sent;
     std::vector<int> holds;
+    std::function<void()> onSend;
 };
 
 // Records what it was asked and refuses the paths in `unplayable`.
@@ -53,8 +59,7 @@ public:
     {
         if (unplayable.contains(path))
             throw std::runtime_error("cannot open " + path);
-        opened = path;
-        calls.push_back("open " + path);
+        calls.push_back("open " + (opened = path));
     }
     void play() override { calls.push_back("play"); }
     void stop() override { calls.push_back("stop"); }
@@ -65,8 +70,7 @@ public:
     {
         if (level < kSilent || level > kLoudest)
             throw std::out_of_range("volume");
-        this->level = level;
-        emit volumeChanged(level);
+        emit volumeChanged(this->level = level);
     }
     PlaybackState playbackState() const override { return state; }
     qint64 position() const override { return positionMs; }
@@ -83,14 +87,8 @@ public:
 // Records every message box instead of showing it.
 class RecordingMessageBox : public IMessageBox {
 public:
-    struct Shown {
-        std::string text;
-        std::string title;
-    };
-    void show(const std::string& text, const std::string& title, MessageStyle) override
-    {
-        shown.push_back({text, title});
-    }
+    struct Shown { std::string text, title; };
+    void show(const std::string& text, const std::string& title, MessageStyle) override { shown.push_back({text, title}); }
     std::vector<Shown> shown;
 };
 
@@ -100,11 +98,10 @@ public:
     std::string ask(const std::string& message) override
     {
         asked.push_back(message);
-        if (onAsk)
-            onAsk();
+        onAsk ? onAsk() : void();
         if (answers.empty())
             throw std::runtime_error("the test has no answer for: " + message);
-        std::string answer = answers.front();
+        std::string answer = std::move(answers.front());
         answers.pop_front();
         return answer;
     }
@@ -113,8 +110,7 @@ public:
     std::function<void()> onAsk;
 };
 
-// Logs each call as "add 'tip shown' icon" (icon: a picture came) and each
-// system menu as "menu of NAME at X,Y".
+// Logs each call as "add 'tip shown' icon" (icon: a picture came) and each system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
     void addIcon(const NotifyData& record) override { logCall("add ", record); }
@@ -141,11 +137,7 @@ public:
     void start(int ms) override { intervalMs = ms, active = true; }
     void stop() override { active = false; }
     bool isActive() const override { return active; }
-    void tick(ShellIcon& icon)
-    {
-        if (active)
-            icon.tmrMenu_Timer();
-    }
+    void tick(ShellIcon& icon) { active ? icon.tmrMenu_Timer() : void(); }
     int intervalMs = 0;
     bool active = false;
 };

@@ -8,19 +8,14 @@
 
 namespace tallowcrest {
 
-// Records what any thread logs while it lives (as far as the categories let
-// it through), in place of the handler before it.
+// Records what any thread logs while it lives (as far as the categories let it through), in place of the handler
+// before it.
 class LogCapture {
 public:
-    struct Message {
-        QString category;
-        QtMsgType type;
-        QString text;
-    };
+    struct Message { QString category; QtMsgType type; QString text; };
 
     LogCapture() : m_previous((s_current = this, qInstallMessageHandler(&record))) {}
     ~LogCapture() { qInstallMessageHandler(m_previous), s_current = nullptr; }
-
     // Warnings and worse in category.
     std::vector<Message> warnings(const QString& category) const
     {

@@ -26,16 +26,13 @@ inline std::string MakeMp3(const QString& dir, const std::string& name, double s
         encoder.start("sh", {"-c", R"(sox -n -r 44100 -c 2 -b 16 "$1" synth "$2" sine 440 &&
                                       lame --quiet -b 128 "$1" "$1.mp3")",
                              "sh", wav, QString::number(seconds, 'f', 3)});
-        if (!encoder.waitForFinished(60000) || encoder.exitStatus() != QProcess::NormalExit
-            || encoder.exitCode() != 0) {
+        if (!encoder.waitForFinished(60000) || encoder.exitStatus() != QProcess::NormalExit || encoder.exitCode() != 0)
             throw std::runtime_error("MakeMp3 (needs sox and lame): " + encoder.readAll().toStdString()
                                      + encoder.errorString().toStdString());
-        }
         mp3 = wav + ".mp3";
     }
     const std::string target = QFile::encodeName(dir).toStdString() + '/' + name;
-    std::filesystem::copy_file(QFile::encodeName(mp3).toStdString(), target,
-                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(QFile::encodeName(mp3).toStdString(), target, std::filesystem::copy_options::overwrite_existing);
     return target;
 }
 
