@@ -29,7 +29,7 @@ bench_make_library "$ROOT" "$TRACKS" || die "cannot make the library"
 
 WORK=$(mktemp -d /tmp/tallowcrest-list-bench.XXXXXX)
 cleanup() {
-    bench_stop_server
+    rs_stop_all
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
@@ -38,22 +38,15 @@ trap 'exit 1' INT TERM
 if [[ -n ${ATTACH_PID:-} ]]; then
     [[ -n ${ATTACH_PORT:-} ]] || die "ATTACH_PID needs ATTACH_PORT"
     PID=$ATTACH_PID PORT=$ATTACH_PORT
-    bench_running "$PID" || die "no server with pid $PID"
+    rs_running "$PID" || die "no server with pid $PID"
     echo "list-bench: timing the running server $PID on port $PORT"
 else
     [[ -x $SERVER ]] || die "server not built: $SERVER"
-    bench_isolate "$WORK"
-    PORT=$(bench_free_port)
-    bench_write_settings "$ROOT" "$PORT"
+    rs_home "$WORK"
+    rs_settings "$ROOT"
     echo "list-bench: starting the server (offscreen) on port $PORT"
-    bench_start_server "$SERVER" "$WORK/server.log"
+    rs_serve "$SERVER"
     PID=$SERVER_PID
-    for ((i = 0; i < 3000; i++)); do
-        bench_listening "$PORT" && break
-        bench_running "$PID" || die "server exited during start-up: $(tail -n 5 "$WORK/server.log")"
-        sleep 0.1
-    done
-    bench_listening "$PORT" || die "server did not listen within 300 s"
 fi
 
 memory_kb() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$PID/status"; }

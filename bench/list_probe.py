@@ -7,26 +7,19 @@ The reply has no length: it counts as complete when the bytes after "START"
 are "END" or end with CR LF "END" and nothing more arrives for 100 ms; the
 quiet time is not part of the measured time.
 
-usage: list_probe.py --port P [--host H] [--paths FILE]
+usage: list_probe.py --port P [--paths FILE]
 prints: SECONDS BYTES PATHS
 """
 import argparse
+import os
 import socket
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/support"))
+from real_server import connect  # noqa: E402
+
 QUIET_SECONDS = 0.1
-
-
-def connect(host: str, port: int, wait_seconds: float) -> socket.socket:
-    deadline = time.monotonic() + wait_seconds
-    while True:
-        try:
-            return socket.create_connection((host, port), timeout=5)
-        except OSError as error:
-            if time.monotonic() > deadline:
-                raise SystemExit(f"list_probe: cannot connect to {host}:{port}: {error}")
-            time.sleep(0.05)
 
 
 def looks_complete(reply: bytearray) -> bool:
@@ -35,13 +28,12 @@ def looks_complete(reply: bytearray) -> bool:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--paths", help="write the received paths here, one per line")
     parser.add_argument("--timeout", type=float, default=300, help="longest wait for the next bytes")
     args = parser.parse_args()
 
-    sock = connect(args.host, args.port, args.timeout)
+    sock = connect(args.port, args.timeout)
     sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     reply = bytearray()
     sock.settimeout(args.timeout)

@@ -23,7 +23,7 @@ WORK=$(mktemp -d /tmp/tallowcrest-stress.XXXXXX)
 DD_PID=
 cleanup() {
     [[ -n $DD_PID ]] && kill "$DD_PID" 2>/dev/null && wait "$DD_PID" 2>/dev/null
-    bench_stop_server
+    rs_stop_all
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
@@ -38,18 +38,12 @@ for i in $(seq 1 12); do
     tracks+=("$WORK/library/Track $i.mp3")
 done
 
-bench_isolate "$WORK"
-PORT=$(bench_free_port)
-bench_write_settings "$WORK/library" "$PORT"
+rs_home "$WORK"
+rs_settings "$WORK/library"
 
 start_watched_server() {
     rm -f "$WORK/stalls"
-    TALLOWCREST_STALL_LOG=$WORK/stalls bench_start_server "$SERVER" "$WORK/server.log"
-    for ((i = 0; i < 300; i++)); do
-        bench_listening "$PORT" && return 0
-        sleep 0.1
-    done
-    die "server did not listen: $(tail -n 5 "$WORK/server.log")"
+    TALLOWCREST_STALL_LOG=$WORK/stalls rs_serve "$SERVER"
 }
 # The longest lateness in the stall log, leaving out the first seconds of start-up.
 longest_stall() { awk 'NR > 3 && $2 > max { max = $2 } END { print max + 0 }' "$WORK/stalls"; }
@@ -67,7 +61,7 @@ for ((run = 1; run <= RUNS; run++)); do
     sleep "$REFERENCE_SECONDS"
     stop_disk_load
     reference=$(longest_stall)
-    bench_stop_server
+    rs_stop "$SERVER_PID"
 
     start_watched_server
     sleep 3
@@ -78,8 +72,8 @@ for ((run = 1; run <= RUNS; run++)); do
     seconds=$(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.0f", e - s }')
     stop_disk_load
     stall=$(longest_stall)
-    bench_running "$SERVER_PID" || { failures=$((failures + 1)); result+=" (the server ended)"; }
-    bench_stop_server
+    rs_running "$SERVER_PID" || { failures=$((failures + 1)); result+=" (the server ended)"; }
+    rs_stop "$SERVER_PID"
     echo "run $run: $result, ${seconds} s; longest main-thread stall $stall ms, with no opens $reference ms" \
          "(ratio $(awk -v a="$stall" -v b="$reference" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'))"
 done

@@ -29,7 +29,7 @@ calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 
 WORK=$(mktemp -d /tmp/tallowcrest-back-to-back.XXXXXX)
 cleanup() {
-    bench_stop_server
+    rs_stop_all
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
@@ -41,17 +41,10 @@ for ((i = 0; i < TRACKS; i++)); do
     cp "$WORK/tone.mp3" "$(printf '%s/media/track %04d.mp3' "$WORK" "$i")"
 done
 
-bench_isolate "$WORK"
-PORT=$(bench_free_port)
-bench_write_settings "$WORK/media" "$PORT"
+rs_home "$WORK"
+rs_settings "$WORK/media"
 echo "remote-back-to-back: starting the server (offscreen) on port $PORT" >&2
-bench_start_server "$SERVER" "$WORK/server.log"
-for ((i = 0; i < 600; i++)); do
-    bench_listening "$PORT" && break
-    bench_running "$SERVER_PID" || die "server exited during start-up: $(tail -n 5 "$WORK/server.log")"
-    sleep 0.1
-done
-bench_listening "$PORT" || die "server did not listen within 60 s"
+rs_serve "$SERVER"
 mapfile -t paths < <("$REMOTE" --port "$PORT" list) || die "the first list failed"
 ((${#paths[@]} == TRACKS)) || die "the server lists ${#paths[@]} tracks, not $TRACKS"
 sleep 0.5
@@ -84,7 +77,7 @@ for ((run = 0; run < RUNS; run++)); do
     ((took_ms > slowest_ms)) && slowest_ms=$took_ms
 done
 total_s=$(calc %.3f "$EPOCHREALTIME - $start")
-bench_running "$SERVER_PID" || die "the server ended during the runs: $(tail -n 5 "$WORK/server.log")"
+rs_running "$SERVER_PID" || die "the server ended during the runs: $(tail -n 5 "$WORK/server.log")"
 
 echo "runs:          $RUNS (alternating list and open, $TRACKS tracks)"
 echo "succeeded:     $ok of $RUNS"

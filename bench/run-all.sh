@@ -50,7 +50,7 @@ FOLDERS=$(find "$ROOT" -type d | wc -l)
 
 WORK=$(mktemp -d /tmp/tallowcrest-run-all.XXXXXX)
 cleanup() {
-    bench_stop_server
+    rs_stop_all
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
@@ -69,10 +69,9 @@ split_ms=$(field "$fill" "line ends:")
 
 # Start-up: the first start in a fresh home also builds GStreamer's plugin
 # registry; it is shown apart and not counted.
-bench_isolate "$WORK"
-PORT=$(bench_free_port)
-bench_write_settings "$ROOT" "$PORT"
-SETTINGS=$(bench_settings_file)
+rs_home "$WORK"
+rs_settings "$ROOT"
+SETTINGS=$RS_SETTINGS
 
 # Sets STARTED_TIMES to "SETTINGS_READ LISTENING" in seconds from the start.
 # The probe watches before the server starts, so no open is missed.
@@ -81,8 +80,8 @@ start_once() {
     coproc PROBE { exec python3 "$here/start_probe.py" --port "$PORT" --watch "$SETTINGS"; }
     read -r ready <&"${PROBE[0]}"
     [[ $ready == ready ]] || die "the start-up probe did not start"
-    bench_start_server "$SERVER" "$WORK/server.log"
-    echo "$SERVER_PID $SERVER_STARTED" >&"${PROBE[1]}"
+    rs_spawn server "$SERVER" && SERVER_PID=$PID
+    echo "$SERVER_PID $SPAWNED" >&"${PROBE[1]}"
     read -r STARTED_TIMES <&"${PROBE[0]}"
     wait "$PROBE_PID" || die "start-up failed: $(tail -n 5 "$WORK/server.log")"
 }
@@ -90,7 +89,7 @@ start_once() {
 log "start-up, 1 uncounted + $START_RUNS runs"
 start_once
 read -r _ first_listen <<<"$STARTED_TIMES"
-bench_stop_server
+rs_stop "$SERVER_PID"
 listen_times=()
 read_times=()
 load_times=()
@@ -104,7 +103,7 @@ for ((run = 1; run <= START_RUNS; run++)); do
         load_times+=("$(calc %.4f "$listen - $settings_read")")
     fi
     log "start $run: listening after $listen s, settings read after $settings_read s"
-    ((run < START_RUNS)) && bench_stop_server
+    ((run < START_RUNS)) && rs_stop "$SERVER_PID"
 done
 listen_ms=$(calc %.0f "$(bench_median "${listen_times[@]}") * 1000")
 ((${#load_times[@]})) || die "the settings file was never seen opened"
@@ -164,7 +163,7 @@ list_paths=$(sed -n 's/^paths: *same set as find (\([0-9]*\))/\1/p' <<<"$list")
 list_bytes=$(sed -n 's/^run 1: 00 [0-9.]* s (\([0-9]*\) bytes.*/\1/p' <<<"$list")
 hwm_scope=$(sed -n 's/.*VmHWM \(during runs\|since start\) .*/\1/p' <<<"$list")
 list_hwm_kb=$(sed -n 's/.*VmHWM \(during runs\|since start\) \([0-9]*\) kB.*/\2/p' <<<"$list")
-bench_stop_server
+rs_stop "$SERVER_PID"
 
 commit=$(git -C "$bench_top" rev-parse --short HEAD)
 [[ -n $(git -C "$bench_top" status --porcelain --untracked-files=no) ]] && commit+=" with uncommitted changes"
@@ -175,7 +174,7 @@ cat <<EOF
 Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) cores (load average $LOAD_AT_START at the start), commit $commit, with \`bash bench/run-all.sh\`.
 The server ran with \`QT_QPA_PLATFORM=offscreen\`, HOME and the XDG folders in a
 fresh folder under /tmp, and its own settings file there (\`Dir\` the library,
-\`Port\` a free port); no client connected before the "00" runs. The library is
+\`Port\` and \`WebPort\` free ports); no client connected before the "00" runs. The library is
 $(grouped "$TRACKS") tracks in $(grouped "$FOLDERS") folders from \`make-library.py\` (empty files).
 
 | what | measured | reference (same run) | ratio | target |

@@ -19,10 +19,12 @@ import struct
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/support"))
+from real_server import listening, running  # noqa: E402
+
 IN_OPEN = 0x00000020
 IN_NONBLOCK = 0o4000
 POLL_SECONDS = 0.002
-LISTEN_STATE = "0A"
 
 
 class OpenWatch:
@@ -58,29 +60,6 @@ class OpenWatch:
             offset += 16 + name_length
 
 
-def listening(port: int) -> bool:
-    suffix = f":{port:04X}"
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        try:
-            with open(table) as rows:
-                next(rows, None)
-                for row in rows:
-                    fields = row.split()
-                    if fields[3] == LISTEN_STATE and fields[1].endswith(suffix):
-                        return True
-        except FileNotFoundError:
-            pass
-    return False
-
-
-def alive(pid: int) -> bool:
-    try:
-        with open(f"/proc/{pid}/stat") as stat:
-            return stat.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
-    except (FileNotFoundError, IndexError):
-        return False
-
-
 def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -101,7 +80,7 @@ def main() -> int:
         watch.note(now)
         if listening(args.port):
             break
-        if not alive(pid):
+        if not running(pid):
             raise SystemExit("start_probe: the server exited during start-up")
         if time.monotonic() > deadline:
             raise SystemExit(f"start_probe: not listening after {args.timeout} s")

@@ -14,9 +14,13 @@ at the end.
 usage: stress_client.py --port P --pid PID --opens N TRACK...
 """
 import argparse
+import os
 import socket
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/support"))
+from real_server import connect, tcp  # noqa: E402
 
 
 def rss_kb(pid: int) -> int:
@@ -29,14 +33,7 @@ def rss_kb(pid: int) -> int:
 
 def unread_bytes(server_port: int, client_port: int) -> int:
     """What the server's end of the connection holds that the server has not read yet."""
-    local, remote = f":{server_port:04X}", f":{client_port:04X}"
-    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
-        with open(table) as rows:
-            for row in list(rows)[1:]:
-                fields = row.split()
-                if fields[1].endswith(local) and fields[2].endswith(remote):
-                    return int(fields[4].split(":")[1], 16)
-    return 0
+    return sum(unread for local, remote, _, unread in tcp() if (local, remote) == (server_port, client_port))
 
 
 def wait_until_read(server_port: int, client_port: int) -> None:
@@ -55,7 +52,7 @@ def main() -> int:
     parser.add_argument("tracks", nargs="+")
     args = parser.parse_args()
 
-    sock = socket.create_connection(("127.0.0.1", args.port), timeout=10)
+    sock = connect(args.port, 10)
     sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     client_port = sock.getsockname()[1]
     times, unanswered, pending = [], 0, b""

@@ -33,33 +33,19 @@ bench_make_library "$ROOT" "$TRACKS" || die "cannot make the library"
 
 WORK=$(mktemp -d /tmp/tallowcrest-web-bench.XXXXXX)
 cleanup() {
-    bench_stop_server
+    rs_stop_all
     rm -rf -- "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-bench_isolate "$WORK"
-PORT=$(bench_free_port)
-WEB=$(bench_free_port)
-while [[ $WEB == "$PORT" ]]; do WEB=$(bench_free_port); done
-# WEB_PORT is the web remote's port, 0 for off.
-write_settings() {
-    bench_write_settings "$ROOT" "$PORT"
-    echo "WebPort=$1" >>"$(bench_settings_file)"
-}
-
-# Starts the server and waits until it listens (and its web port, when on).
+rs_home "$WORK"
+rs_settings "$ROOT"
+WEB=$WEB_PORT
+# Starts the server with the web remote on port $1 (0 for off) and waits until it listens.
 start() {
-    local web=$1 i
-    write_settings "$web"
-    bench_start_server "$SERVER" "$WORK/server.log"
-    for ((i = 0; i < 600; i++)); do
-        bench_listening "$PORT" && { ((web == 0)) || bench_listening "$web"; } && return 0
-        bench_running "$SERVER_PID" || die "server exited during start-up: $(tail -n 5 "$WORK/server.log")"
-        sleep 0.1
-    done
-    die "server did not listen within 60 s"
+    WEB_PORT=$1 && sed -i "s/^WebPort=.*/WebPort=$1/" "$RS_SETTINGS"
+    rs_serve "$SERVER"
 }
 rss_kb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$SERVER_PID/status"; }
 
@@ -71,13 +57,13 @@ for ((run = 1; run <= MEMORY_RUNS; run++)); do
         start "$web"
         sleep 3
         if ((web == 0)); then off_kb+=("$(rss_kb)"); else on_kb+=("$(rss_kb)"); fi
-        bench_stop_server
+        rs_stop "$SERVER_PID"
     done
     log "memory run $run: off ${off_kb[-1]} kB, on ${on_kb[-1]} kB"
 done
 
 start "$WEB"
-URL=$(QT_QPA_PLATFORM=offscreen "$SERVER" --pairing-url) || die "--pairing-url failed"
+URL=$("$SERVER" --pairing-url) || die "--pairing-url failed"
 TOKEN=${URL##*pair=}
 log "timing the web remote, $RUNS runs of each"
 find "$ROOT" -iname '*.mp3' >"$WORK/paths.txt"
@@ -90,7 +76,7 @@ probe() {
 probe=$(probe --parts first_page,search,paint) || die "web_probe failed"
 used_kb=$(rss_kb)
 probe+=$'\n'$(probe --parts change) || die "web_probe failed"
-bench_stop_server
+rs_stop "$SERVER_PID"
 
 field() { awk -v name="$1" -v column="$2" '$1 == name { print $column }' <<<"$probe"; }
 row() {

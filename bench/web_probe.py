@@ -27,6 +27,8 @@ if sys.executable != "/usr/bin/python3":  # Debian's has the Selenium bindings
     os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/support"))
+from real_server import connect  # noqa: E402
 
 # Set before the page's own script runs: when the first row appears, and when
 # the title shows the one awaited.
@@ -44,7 +46,7 @@ new MutationObserver(() => {
 def fetch(port, target, token):
     """Milliseconds from connecting to the server's close, and the body."""
     started = time.perf_counter()
-    with socket.create_connection(("127.0.0.1", port)) as sock:
+    with connect(port) as sock:
         sock.sendall(f"GET {target} HTTP/1.1\r\nAuthorization: Bearer {token}\r\n\r\n".encode())
         reply = b"".join(iter(lambda: sock.recv(1 << 16), b""))
     elapsed = (time.perf_counter() - started) * 1000
@@ -107,7 +109,7 @@ def time_paint(driver, web, runs):
 def time_change(driver, web, port, paths, runs):
     """Opens the paths in turn over TCP; the page's clock and ours are the same machine's."""
     load(driver, f"http://127.0.0.1:{web}/", True)
-    client = socket.create_connection(("127.0.0.1", port), timeout=10)
+    client = connect(port, 10)
     client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     changes = []
     for run in range(runs + 1):
