@@ -9,8 +9,8 @@ packages=(
   g++ make cmake git python3 pkg-config ca-certificates
   # libraries
   qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
-  # the player: GStreamer's playbin, MP3 decoding, the sound output
-  libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  # the player: GStreamer's playbin, MP3 decoding (mpg123) and ReplayGain, the sound output
+  libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   # tests of the desktop's media keys (MPRIS) and of the phone remote in a real browser
   dbus playerctl chromium chromium-driver python3-selenium
   # tests: MP3 generation, a real X desktop, screenshots

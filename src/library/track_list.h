@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ public:
     // -1 when nothing is selected.
     virtual int selectedIndex() const = 0;
     virtual void setSelectedIndex(int index) = 0;
+    // Called after every change of the selection, from wherever it came.
+    virtual void watchSelection(std::function<void()> watcher) = 0;
     // Changes whenever rows are replaced or added, so that a row number
     // taken earlier can be checked before it is used.
     virtual std::uint64_t version() const = 0;

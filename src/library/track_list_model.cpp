@@ -91,6 +91,11 @@ std::string_view TrackListModel::row(int index) const
     return std::string_view(m_text).substr(m_starts[at], m_starts[at + 1] - m_starts[at] - kLineEnd.size());
 }
 
+void TrackListModel::watchSelection(std::function<void()> watcher)
+{
+    connect(this, &TrackListModel::selectedIndexChanged, this, [watcher = std::move(watcher)] { watcher(); });
+}
+
 int TrackListModel::selectedIndex() const
 {
     return m_selectedIndex;

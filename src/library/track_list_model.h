@@ -37,6 +37,7 @@ public:
     // -1 clears the selection; any other index outside the rows throws
     // std::out_of_range and keeps the selection as it was.
     void setSelectedIndex(int index) override;
+    void watchSelection(std::function<void()> watcher) override;
 
     std::uint64_t version() const override { return m_version; }
 

@@ -25,6 +25,12 @@ constexpr auto kExitPatience = std::chrono::seconds(2);
 // playbin's GstPlayFlags: audio only.
 constexpr guint kPlayFlagAudio = 0x2;
 
+void ensureGstreamer()
+{
+    static std::once_flag ready;
+    std::call_once(ready, [] { gst_init(nullptr, nullptr); });
+}
+
 qint64 nowMs()
 {
     using namespace std::chrono;
@@ -33,7 +39,7 @@ qint64 nowMs()
 
 // A bus message the pipeline thread acts on, tagged with the run it came from.
 struct BusNote {
-    enum class Kind { End, Error, Duration, AsyncDone };
+    enum class Kind { End, Error, Duration, AsyncDone, StreamStart };
 
     Kind kind;
     quint64 run;
@@ -83,6 +89,16 @@ struct PipelineShared {
 
     std::function<void(const PipelineEvent&)> report;
     std::function<void()> beforeStateChange;
+    std::string output;
+
+    // Gapless play: the generation whose file the decoders read now, and the
+    // queued file set in its place, until it begins at the sink. A wait for
+    // the next file ends when cutSerial moves (the pipeline is going down).
+    quint64 decoding = 0;
+    std::optional<std::pair<quint64, std::string>> switching;
+    std::condition_variable wishChanged;
+    quint64 cutSerial = 0;
+    std::atomic<bool> stripGainTags{true};
 
     void deliver(const PipelineEvent& event)
     {
@@ -145,6 +161,9 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
     case GST_MESSAGE_ASYNC_DONE:  // the whole pipeline has prerolled
         note = BusNote{BusNote::Kind::AsyncDone, run, {}};
         break;
+    case GST_MESSAGE_STREAM_START:  // a file's first data reached the sink
+        note = BusNote{BusNote::Kind::StreamStart, run, {}};
+        break;
     default:
         break;
     }
@@ -152,6 +171,87 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
     if (note)
         shared->note(std::move(*note));
     return GST_BUS_DROP;
+}
+
+// How long the decoders wait, at the end of a file, for the player to name
+// the next one: it does so as soon as it hears that the file before began.
+constexpr auto kNextFilePatience = std::chrono::seconds(3);
+
+// Runs on a streaming thread when the decoders have read the whole file:
+// setting the next URI now makes playbin go on with it without a gap.
+void onAboutToFinish(GstElement* playbin, gpointer data)
+{
+    auto* shared = static_cast<PipelineShared*>(data);
+    std::unique_lock lock(shared->mutex);
+    const quint64 finishing = shared->decoding, cut = shared->cutSerial;
+    // The next file is named once the one finishing has begun at the sink:
+    // a short file can be read to its end before that.
+    shared->wishChanged.wait_for(lock, kNextFilePatience, [&] {
+        return shared->released || shared->cutSerial != cut || shared->wish.generation == finishing;
+    });
+    const PipelineWish& wish = shared->wish;
+    if (shared->released || shared->cutSerial != cut || wish.generation != finishing || wish.nextPath.empty()
+        || wish.action != PipelineWish::Action::Play)
+        return;
+    gchar* uri = gst_filename_to_uri(wish.nextPath.c_str(), nullptr);
+    if (!uri)
+        return;
+    g_object_set(playbin, "uri", uri, nullptr);
+    g_free(uri);
+    shared->decoding = wish.nextGeneration;
+    shared->switching.emplace(wish.nextGeneration, wish.nextPath);
+}
+
+// With ReplayGain off, the gain tags never reach the element that acts on
+// them: the file plays as it was mastered.
+GstPadProbeReturn stripGainTags(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* shared = static_cast<PipelineShared*>(data);
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_TAG || !shared->stripGainTags.load())
+        return GST_PAD_PROBE_OK;
+    GstTagList* tags = nullptr;
+    gst_event_parse_tag(event, &tags);
+    GstTagList* kept = gst_tag_list_copy(tags);
+    for (const char* tag : {GST_TAG_TRACK_GAIN, GST_TAG_TRACK_PEAK, GST_TAG_ALBUM_GAIN, GST_TAG_ALBUM_PEAK,
+                            GST_TAG_REFERENCE_LEVEL})
+        gst_tag_list_remove_tag(kept, tag);
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_tag(kept);
+    return GST_PAD_PROBE_OK;
+}
+
+// The sound goes nowhere when the default output could open no device and
+// fell back to a sink that plays nothing.
+bool endsOnFakeSink(GstElement* output)
+{
+    bool fake = false;
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(output));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        fake |= factory && g_strcmp0(GST_OBJECT_NAME(factory), "fakesink") == 0;
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+    return fake;
+}
+
+// The sink the sound goes to: the description, or the desktop's default.
+GstElement* makeSink(const std::string& description)
+{
+    if (description.empty())
+        return gst_element_factory_make("autoaudiosink", "tallowcrest-sink");
+    GError* error = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+    if (sink)
+        gst_object_set_name(GST_OBJECT(sink), "tallowcrest-sink");
+    else
+        qCWarning(playbackLog) << "the sound output" << description.c_str() << "cannot be used:"
+                               << (error ? error->message : "no such sink");
+    g_clear_error(&error);
+    return sink;
 }
 
 class Worker {
@@ -163,8 +263,7 @@ public:
 
     void run()
     {
-        static std::once_flag gstReady;
-        std::call_once(gstReady, [] { gst_init(nullptr, nullptr); });
+        ensureGstreamer();
         createPlaybin();
         loop();
         destroyPlaybin();
@@ -178,38 +277,49 @@ public:
 private:
     using Action = PipelineWish::Action;
 
+    // playbin ! [rgvolume ! rglimiter ! volume ! sink]: the gain from the
+    // tags, a limiter against clipping, then the user's level.
     void createPlaybin()
     {
-        m_playbin = gst_element_factory_make("playbin", "tallowcrest-playbin");
-        GstElement* volume = gst_element_factory_make("volume", "tallowcrest-volume");
-        GstElement* sink = gst_element_factory_make("autoaudiosink", "tallowcrest-sink");
-        if (!m_playbin || !volume || !sink) {
-            QStringList missing;
-            for (const auto& [element, name] : {std::pair{m_playbin, "playbin"}, {volume, "volume"},
-                                                {sink, "autoaudiosink"}})
-                if (!element)
-                    missing << QString::fromLatin1(name);
+        const std::pair<GstElement*, const char*> elements[] = {
+            {gst_element_factory_make("playbin", "tallowcrest-playbin"), "playbin"},
+            {gst_element_factory_make("rgvolume", "tallowcrest-replaygain"), "rgvolume"},
+            {gst_element_factory_make("rglimiter", "tallowcrest-limiter"), "rglimiter"},
+            {gst_element_factory_make("volume", "tallowcrest-volume"), "volume"},
+            {makeSink(m_shared->output), "the sound output"},
+        };
+        QStringList missing;
+        for (const auto& [element, name] : elements)
+            if (!element)
+                missing << QString::fromLatin1(name);
+        if (!missing.isEmpty()) {
             qCWarning(playbackLog).noquote() << "GStreamer could not create" << missing.join(QStringLiteral(", "))
                                              << "- nothing can be played";
-            for (GstElement* element : {m_playbin, volume, sink})
+            for (const auto& [element, name] : elements)
                 if (element)
                     gst_object_unref(gst_object_ref_sink(element));
-            m_playbin = nullptr;
             return;
         }
-        gst_object_ref_sink(m_playbin);
+        const auto [playbin, replayGain, limiter, volume, sink] =
+            std::tuple(elements[0].first, elements[1].first, elements[2].first, elements[3].first, elements[4].first);
+        m_playbin = GST_ELEMENT(gst_object_ref_sink(playbin));
         // Our own volume in front of the sink rather than playbin's
         // soft-volume flag: playbin 1.22 leaks the volume element it makes
         // for that, and its pads, every time it goes through NULL.
         m_volume = GST_ELEMENT(gst_object_ref(volume));
-        GstElement* output = gst_bin_new("tallowcrest-output");
-        gst_bin_add_many(GST_BIN(output), volume, sink, nullptr);
-        if (!gst_element_link(volume, sink))
-            qCWarning(playbackLog) << "GStreamer could not link the volume element to the audio sink";
-        GstPad* volumeSink = gst_element_get_static_pad(volume, "sink");
-        gst_element_add_pad(output, gst_ghost_pad_new("sink", volumeSink));
-        gst_object_unref(volumeSink);
-        g_object_set(m_playbin, "flags", kPlayFlagAudio, "audio-sink", output, nullptr);
+        m_replayGain = GST_ELEMENT(gst_object_ref(replayGain));
+        m_limiter = GST_ELEMENT(gst_object_ref(limiter));
+        m_output = gst_bin_new("tallowcrest-output");
+        gst_object_ref(m_output);
+        gst_bin_add_many(GST_BIN(m_output), replayGain, limiter, volume, sink, nullptr);
+        if (!gst_element_link_many(replayGain, limiter, volume, sink, nullptr))
+            qCWarning(playbackLog) << "GStreamer could not link the gain and volume elements to the sound output";
+        GstPad* first = gst_element_get_static_pad(replayGain, "sink");
+        gst_pad_add_probe(first, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, stripGainTags, m_shared.get(), nullptr);
+        gst_element_add_pad(m_output, gst_ghost_pad_new("sink", first));
+        gst_object_unref(first);
+        g_object_set(m_playbin, "flags", kPlayFlagAudio, "audio-sink", m_output, nullptr);
+        g_signal_connect(m_playbin, "about-to-finish", G_CALLBACK(onAboutToFinish), m_shared.get());
         GstBus* bus = gst_element_get_bus(m_playbin);
         gst_bus_set_sync_handler(bus, onBusMessage, m_shared.get(), nullptr);
         gst_object_unref(bus);
@@ -223,9 +333,9 @@ private:
         GstBus* bus = gst_element_get_bus(m_playbin);
         gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
         gst_object_unref(bus);
-        gst_object_unref(m_volume);
-        gst_object_unref(m_playbin);
-        m_playbin = m_volume = nullptr;
+        for (GstElement* element : {m_volume, m_replayGain, m_limiter, m_output, m_playbin})
+            gst_object_unref(element);
+        m_playbin = m_volume = m_replayGain = m_limiter = m_output = nullptr;
     }
 
     void loop()
@@ -269,6 +379,14 @@ private:
             m_gain = wish.gain;
             g_object_set(m_volume, "volume", m_gain, nullptr);
         }
+        if (m_playbin && (wish.replayGain != m_replayGainOn || wish.albumGain != m_albumGain
+                          || wish.preampDb != m_preampDb)) {
+            m_replayGainOn = wish.replayGain, m_albumGain = wish.albumGain, m_preampDb = wish.preampDb;
+            m_shared->stripGainTags.store(!m_replayGainOn);
+            g_object_set(m_replayGain, "album-mode", m_albumGain, "pre-amp", m_replayGainOn ? m_preampDb : 0.0,
+                         nullptr);
+            g_object_set(m_limiter, "enabled", m_replayGainOn, nullptr);
+        }
         if (wish.generation != m_generation) {
             m_generation = wish.generation;
             m_path = wish.path;
@@ -292,9 +410,20 @@ private:
     // run before.
     void toNull()
     {
+        {
+            // A streaming thread waiting for the next file must not hold
+            // the pipeline up on its way down.
+            const std::lock_guard lock(m_shared->mutex);
+            ++m_shared->cutSerial;
+            m_shared->switching.reset();
+        }
+        m_shared->wishChanged.notify_all();
         if (m_playbin)
             changeState(GST_STATE_NULL);
         m_run = m_shared->run.fetch_add(1) + 1;
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->decoding = m_generation;
+        m_shared->switching.reset();
     }
 
     void start()
@@ -332,11 +461,37 @@ private:
         toNull();
     }
 
+    // The queued file has begun at the sink, or failed before it could: it is
+    // the current one from now on.
+    void advance()
+    {
+        std::optional<std::pair<quint64, std::string>> next;
+        {
+            const std::lock_guard lock(m_shared->mutex);
+            next.swap(m_shared->switching);
+        }
+        if (!next)
+            return;
+        m_shared->deliver({PipelineEvent::Kind::Advanced, m_generation, 0, {}, next->first, next->second});
+        m_generation = next->first;
+        m_path = next->second;
+        m_retried = false;
+        m_pendingSeekMs.reset();
+        m_lastPosition = m_lastDuration = -1;
+        publishDuration();
+    }
+
     void handle(const BusNote& note)
     {
         if (note.run != m_run || m_done)
             return;
+        // An end or a failure while a queued file is on its way belongs to
+        // that file.
+        if (note.kind != BusNote::Kind::Duration && note.kind != BusNote::Kind::AsyncDone)
+            advance();
         switch (note.kind) {
+        case BusNote::Kind::StreamStart:
+            break;
         case BusNote::Kind::End:
             m_done = true;
             m_shared->deliver({PipelineEvent::Kind::Ended, m_generation, 0, {}});
@@ -357,6 +512,10 @@ private:
         case BusNote::Kind::AsyncDone:
             m_prerolled = true;
             publishDuration();
+            if (m_shared->output.empty() && !m_toldNoSound && endsOnFakeSink(m_output)) {
+                m_toldNoSound = true;
+                m_shared->deliver({PipelineEvent::Kind::NoSoundOutput, m_generation, 0, {}});
+            }
             if (std::exchange(m_seekInFlight, false)) {
                 if (const std::optional<qint64> ms = query(gst_element_query_position)) {
                     m_lastPosition = *ms;
@@ -419,6 +578,13 @@ private:
     std::shared_ptr<PipelineShared> m_shared;
     GstElement* m_playbin = nullptr;
     GstElement* m_volume = nullptr;
+    GstElement* m_replayGain = nullptr;
+    GstElement* m_limiter = nullptr;
+    GstElement* m_output = nullptr;
+    bool m_replayGainOn = true;
+    bool m_albumGain = true;
+    double m_preampDb = -1000.0;
+    bool m_toldNoSound = false;
     quint64 m_wishSerial = 0;
     quint64 m_run = 0;
     quint64 m_generation = 0;
@@ -439,11 +605,12 @@ private:
 }  // namespace
 
 PipelineThread::PipelineThread(std::function<void(const PipelineEvent&)> report,
-                               std::function<void()> beforeStateChange)
+                               std::function<void()> beforeStateChange, const std::string& output)
     : m_shared(std::make_shared<PipelineShared>())
 {
     m_shared->report = std::move(report);
     m_shared->beforeStateChange = std::move(beforeStateChange);
+    m_shared->output = output;
     // The thread keeps the shared state alive for as long as it runs, also
     // after it has been abandoned.
     m_thread = std::thread([shared = m_shared] { Worker(shared).run(); });
@@ -472,6 +639,7 @@ void PipelineThread::want(const PipelineWish& wish)
         ++m_shared->wishSerial;
     }
     m_shared->wake.notify_one();
+    m_shared->wishChanged.notify_all();
 }
 
 bool PipelineThread::idle() const
@@ -495,6 +663,22 @@ void PipelineThread::abandon()
     m_shared->wake.notify_one();
     if (m_thread.joinable())
         m_thread.detach();
+}
+
+// Parses the description as the pipeline will, creating its elements but
+// opening no device.
+std::optional<QString> checkSinkDescription(const std::string& description)
+{
+    ensureGstreamer();
+    GError* error = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+    std::optional<QString> why;
+    if (!sink || error)
+        why = QString::fromUtf8(error ? error->message : "it names no sink");
+    g_clear_error(&error);
+    if (sink)
+        gst_object_unref(gst_object_ref_sink(sink));
+    return why;
 }
 
 }  // namespace tallowcrest

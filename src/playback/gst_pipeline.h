@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,19 +25,33 @@ struct PipelineWish {
     quint64 seekSerial = 0;
     quint64 seekGeneration = 0;
     qint64 seekMs = 0;
+    // The file to go on with, as nextGeneration, once the current one is
+    // about to finish; empty for none.
+    std::string nextPath;
+    quint64 nextGeneration = 0;
+    // Applied from the next track on.
+    bool replayGain = false;
+    bool albumGain = false;
+    double preampDb = 0.0;
 };
 
 // What the pipeline thread reports, for the generation it was playing.
 struct PipelineEvent {
-    enum class Kind { Ended, Failed, Position, Duration, Seeked };
+    enum class Kind { Ended, Failed, Position, Duration, Seeked, Advanced, NoSoundOutput };
 
     Kind kind = Kind::Position;
     quint64 generation = 0;
     qint64 ms = 0;
     QString message;
+    // For Advanced: the queued file, and the generation it plays as.
+    quint64 advancedTo = 0;
+    std::string path = {};
 };
 
 struct PipelineShared;
+
+// Why a sink description cannot be used, or nothing when it can.
+std::optional<QString> checkSinkDescription(const std::string& description);
 
 // A thread that owns one GStreamer playbin and carries out the wishes handed
 // to it. Nothing here waits for GStreamer: a thread stuck inside it can be
@@ -46,7 +61,10 @@ class PipelineThread {
 public:
     // report runs on the pipeline thread (it must only post elsewhere);
     // beforeStateChange, when set, runs there right before each state change.
-    PipelineThread(std::function<void(const PipelineEvent&)> report, std::function<void()> beforeStateChange);
+    // output: a sink description as gst-launch-1.0 writes it, or empty for
+    // the desktop's default output.
+    PipelineThread(std::function<void(const PipelineEvent&)> report, std::function<void()> beforeStateChange,
+                   const std::string& output);
     // Asks the thread to finish and waits a little for it; a thread that does
     // not come back in time is abandoned.
     ~PipelineThread();

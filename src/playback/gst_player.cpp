@@ -71,7 +71,7 @@ void GstPlayer::open(const std::string& path)
 
 void GstPlayer::startRun()
 {
-    ++m_generation;
+    m_generation = ++m_lastGeneration;
     m_wish.generation = m_generation;
     m_wish.action = PipelineWish::Action::Play;
     m_state = PlaybackState::Playing;
@@ -98,7 +98,7 @@ void GstPlayer::stop()
 {
     if (m_state == PlaybackState::Stopped)
         return;
-    ++m_generation;
+    m_generation = ++m_lastGeneration;
     m_wish.generation = m_generation;
     m_wish.action = PipelineWish::Action::Stop;
     hand();
@@ -164,6 +164,47 @@ void GstPlayer::seek(qint64 ms)
     hand();
 }
 
+void GstPlayer::queueNext(const std::string& path)
+{
+    if (path == m_wish.nextPath)
+        return;
+    m_wish.nextPath = path;
+    m_wish.nextGeneration = path.empty() ? 0 : ++m_lastGeneration;
+    if (m_pipeline)
+        hand();
+}
+
+void GstPlayer::setReplayGain(ReplayGain mode, double preampDb)
+{
+    m_wish.replayGain = mode != ReplayGain::Off;
+    m_wish.albumGain = mode == ReplayGain::Album;
+    m_wish.preampDb = preampDb;
+    if (m_pipeline)
+        hand();
+}
+
+std::optional<QString> GstPlayer::checkAudioOutput(const std::string& description)
+{
+    return checkSinkDescription(description);
+}
+
+// The queued file took the place of the current one at the sink. Whoever
+// listens names the next file before the wish goes out, so that the pipeline
+// never sees the new file without its follower.
+void GstPlayer::advance(quint64 generation, const std::string& path)
+{
+    m_generation = generation;
+    m_fileName = m_wish.path = path;
+    m_wish.nextPath.clear();
+    m_wish.generation = generation;
+    m_wish.nextGeneration = 0;
+    setPosition(0);
+    setDuration(0);
+    emit advanced();
+    emit stateChanged();
+    hand();
+}
+
 void GstPlayer::setState(PlaybackState state)
 {
     if (state == m_state)
@@ -207,7 +248,7 @@ void GstPlayer::startPipeline()
     auto report = [this, id](const PipelineEvent& event) {
         QMetaObject::invokeMethod(this, [this, id, event] { onPipelineEvent(id, event); }, Qt::QueuedConnection);
     };
-    m_pipeline = std::make_unique<PipelineThread>(report, m_options.beforeStateChange);
+    m_pipeline = std::make_unique<PipelineThread>(report, m_options.beforeStateChange, m_options.audioOutput);
 }
 
 void GstPlayer::watchPipeline()
@@ -229,6 +270,18 @@ void GstPlayer::onPipelineEvent(quint64 pipelineId, const PipelineEvent& event)
     if (pipelineId != m_pipelineId || event.generation != m_generation)
         return;
     switch (event.kind) {
+    case PipelineEvent::Kind::Advanced:
+        // The pipeline plays what it took, even should the queue have
+        // changed since.
+        advance(event.advancedTo, event.path);
+        break;
+    case PipelineEvent::Kind::NoSoundOutput:
+        if (std::exchange(m_soundOutputMissing, true))
+            break;
+        qCWarning(playbackLog) << "no sound output: the desktop's default output plays into nothing (no sound"
+                                  " server, and no ALSA plugin for GStreamer?); set AudioOutput, see the README";
+        emit soundOutputLost();
+        break;
     case PipelineEvent::Kind::Position:
         setPosition(event.ms);
         break;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tallowcrest {
@@ -18,6 +19,9 @@ struct GstPlayerOptions {
     // Runs on the pipeline thread right before each state change; tests
     // inject a hang here.
     std::function<void()> beforeStateChange;
+    // Where the sound goes: a sink description as gst-launch-1.0 writes it
+    // ("alsasink device=hw:1"), or empty for the desktop's default output.
+    std::string audioOutput;
 };
 
 // The media player on GStreamer's playbin. Every GStreamer call runs on a
@@ -47,9 +51,16 @@ public:
     qint64 position() const override;
     qint64 duration() const override;
     void seek(qint64 ms) override;
+    void queueNext(const std::string& path) override;
+    void setReplayGain(ReplayGain mode, double preampDb) override;
+    bool soundOutputMissing() const override { return m_soundOutputMissing; }
+
+    // Why a sound output description cannot be used; nothing when it can.
+    static std::optional<QString> checkAudioOutput(const std::string& description);
 
 private:
     void startRun();
+    void advance(quint64 generation, const std::string& path);
     void setState(PlaybackState state);
     void setPosition(qint64 ms);
     void setDuration(qint64 ms);
@@ -64,9 +75,12 @@ private:
     PlaybackState m_state = PlaybackState::Stopped;
     qint64 m_position = 0;
     qint64 m_duration = 0;
-    // Changes on every Open, every Stop and every fresh start after a stop,
-    // end or failure; ends and failures count only for the current one.
+    // Changes on every open, every stop, every fresh start after a stop, end
+    // or failure, and when a queued file begins; ends and failures count
+    // only for the current one. Numbers come from one count.
     quint64 m_generation = 0;
+    quint64 m_lastGeneration = 0;
+    bool m_soundOutputMissing = false;
     PipelineWish m_wish;
     // Only events from the current pipeline thread count, not from one that
     // was abandoned.

@@ -18,6 +18,9 @@ public:
     static constexpr int kLoudest = 0;
 
     enum class PlaybackState { Stopped, Playing, Paused };
+    // Which of the ReplayGain tags a track plays by; Off plays the file as
+    // it was mastered.
+    enum class ReplayGain { Off, Track, Album };
 
     using QObject::QObject;
     ~IMediaPlayer() override = default;
@@ -44,6 +47,15 @@ public:
     virtual qint64 duration() const = 0;
     // Moves within the current file; ignored while nothing is loaded.
     virtual void seek(qint64 ms) = 0;
+    // The file to go on with once the current one ends, with no gap between
+    // them; empty for none. Kept until it has begun or another is queued.
+    virtual void queueNext(const std::string& path) = 0;
+    // From the next track on; preampDb applies to files without gain tags
+    // too. The user's volume comes after the gain.
+    virtual void setReplayGain(ReplayGain mode, double preampDb) = 0;
+    // The sound goes nowhere: the desktop's default output fell back to a
+    // sink that plays nothing.
+    virtual bool soundOutputMissing() const = 0;
 
 signals:
     // The current file played to its end: once per play-through, never on a
@@ -54,6 +66,12 @@ signals:
     void playbackFailed(const QString& message);
     // playbackState() or fileName() changed.
     void stateChanged();
+    // The queued file has begun in place of the one before it, which ended:
+    // fileName() is now the queued file. No endOfStream() comes for the one
+    // before.
+    void advanced();
+    // soundOutputMissing() became true.
+    void soundOutputLost();
     void positionChanged(qint64 ms);
     void durationChanged(qint64 ms);
     // A seek was carried out; position() is the new place.

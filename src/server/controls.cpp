@@ -6,6 +6,7 @@
 #include "remote/protocol.h"
 #include "server/now_playing.h"
 #include "server/playback_controller.h"
+#include "server/settings_store.h"
 
 #include <sys/stat.h>
 
@@ -40,8 +41,9 @@ const char* describe(Outcome outcome)
     return "unknown";
 }
 
-Controls::Controls(IMediaPlayer& media, ITrackList& lstFiles, NowPlaying& nowPlaying, PlaybackController& playback)
-    : m_media(media), m_lstFiles(lstFiles), m_nowPlaying(nowPlaying), m_playback(playback)
+Controls::Controls(IMediaPlayer& media, ITrackList& lstFiles, NowPlaying& nowPlaying, PlaybackController& playback,
+                   ISettingsStore& settings)
+    : m_media(media), m_lstFiles(lstFiles), m_nowPlaying(nowPlaying), m_playback(playback), m_settings(settings)
 {
 }
 
@@ -144,5 +146,11 @@ void Controls::setShuffle(bool on)
 void Controls::toggleShuffle() { m_playback.setShuffleAnnounced(!m_nowPlaying.shuffle()); }
 
 void Controls::setShuffleQuietly(bool on) { m_nowPlaying.setShuffle(on); }
+
+void Controls::setReplayGain(ReplayGainMode mode)
+{
+    m_nowPlaying.setReplayGain(mode, m_nowPlaying.replayGainPreamp());
+    m_settings.save(kAppName, kSettingsSection, kReplayGainKey, std::string(nameOf(mode)));
+}
 
 }  // namespace tallowcrest

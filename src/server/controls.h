@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "server/replay_gain.h"
+
 namespace tallowcrest {
 
 class IMediaPlayer;
+class ISettingsStore;
 class ITrackList;
 class NowPlaying;
 class PlaybackController;
@@ -36,7 +39,8 @@ const char* describe(Outcome outcome);
 // phone. The rules live here, once.
 class Controls {
 public:
-    Controls(IMediaPlayer& media, ITrackList& lstFiles, NowPlaying& nowPlaying, PlaybackController& playback);
+    Controls(IMediaPlayer& media, ITrackList& lstFiles, NowPlaying& nowPlaying, PlaybackController& playback,
+             ISettingsStore& settings);
 
     Outcome play();
     Outcome pause();
@@ -62,6 +66,9 @@ public:
     // As a client's own request does: nobody is told.
     void setShuffleQuietly(bool on);
 
+    // Kept in the settings; from the next track on.
+    void setReplayGain(ReplayGainMode mode);
+
 private:
     bool loaded() const;
 
@@ -69,6 +76,7 @@ private:
     ITrackList& m_lstFiles;
     NowPlaying& m_nowPlaying;
     PlaybackController& m_playback;
+    ISettingsStore& m_settings;
 };
 
 }  // namespace tallowcrest

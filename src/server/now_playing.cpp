@@ -20,6 +20,7 @@ NowPlaying::NowPlaying(const IMediaPlayer& player, const ITrackList& list, const
     connect(&player, &IMediaPlayer::durationChanged, this, forward(Change::Length));
     connect(&player, &IMediaPlayer::seeked, this, forward(Change::Seeked | Change::Position));
     connect(&player, &IMediaPlayer::volumeChanged, this, forward(Change::Volume));
+    connect(&player, &IMediaPlayer::soundOutputLost, this, forward(Change::Sound));
 }
 
 NowPlaying::Status NowPlaying::status() const
@@ -81,7 +82,20 @@ void NowPlaying::setShuffle(bool on)
     emit changed(Change::Shuffle);
 }
 
+bool NowPlaying::soundOutputMissing() const { return m_player.soundOutputMissing(); }
+
+void NowPlaying::setReplayGain(ReplayGainMode mode, double preampDb)
+{
+    if (mode == m_replayGain && preampDb == m_replayGainPreamp)
+        return;
+    m_replayGain = mode;
+    m_replayGainPreamp = preampDb;
+    emit changed(Change::ReplayGain);
+}
+
 void NowPlaying::noteClientChanged() { emit changed(Change::Client); }
+
+void NowPlaying::noteTrackBegan() { emit changed(Change::Track | Change::Length | Change::Position); }
 
 void NowPlaying::noteListChanged() { emit changed(Change::List); }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/replay_gain.h"
+
 
 namespace tallowcrest {
 
@@ -33,6 +35,9 @@ public:
         List = 1u << 8,
         // A jump within the track; Position comes with it.
         Seeked = 1u << 9,
+        ReplayGain = 1u << 10,
+        // The sound output was found to play nothing.
+        Sound = 1u << 11,
     };
     Q_DECLARE_FLAGS(Changes, Change)
 
@@ -63,11 +68,18 @@ public:
     int rowCount() const;
     // The path of a row; valid until the list next changes.
     std::string_view rowPath(int row) const;
+    ReplayGainMode replayGain() const { return m_replayGain; }
+    double replayGainPreamp() const { return m_replayGainPreamp; }
+    // The desktop's default output plays into nothing: no sound is heard.
+    bool soundOutputMissing() const;
 
     // For the window's logic.
     void showTitleOf(std::string_view path);
     void setShuffle(bool on);
+    void setReplayGain(ReplayGainMode mode, double preampDb);
     void noteClientChanged();
+    // A queued track began, and its row is selected.
+    void noteTrackBegan();
     void noteListChanged();
 
 signals:
@@ -79,6 +91,8 @@ private:
     const ISocket& m_socket;
     QString m_title;
     bool m_shuffle = false;
+    ReplayGainMode m_replayGain = ReplayGainMode::Off;
+    double m_replayGainPreamp = 0.0;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(NowPlaying::Changes)

@@ -113,21 +113,57 @@ void PlaybackController::playOn()
     }
     ITrackList& list = m_parts.lstFiles;
     while (list.count() > 0 && m_failedInARow < list.count()) {
-        const int count = list.count();
-        bool opened = false;
-        if (m_parts.nowPlaying.shuffle()) {
-            list.setSelectedIndex(randomIndex(m_parts.drawRandom(), count));
-            // A random pick keeps the caption of the track before it.
-            opened = openSelected(false);
-        } else {
-            const int selected = list.selectedIndex();
-            list.setSelectedIndex(selected >= count - 1 ? 0 : selected + 1);
-            opened = openSelected(true);
-        }
-        if (opened)
+        list.setSelectedIndex(followingRow());
+        // A random pick keeps the caption of the track before it.
+        if (openSelected(!m_parts.nowPlaying.shuffle()))
             return;
         ++m_failedInARow;
     }
+}
+
+int PlaybackController::followingRow()
+{
+    const int count = m_parts.lstFiles.count();
+    if (m_parts.nowPlaying.shuffle())
+        return randomIndex(m_parts.drawRandom(), count);
+    const int selected = m_parts.lstFiles.selectedIndex();
+    return selected >= count - 1 ? 0 : selected + 1;
+}
+
+PlaybackController::QueueBasis PlaybackController::queueBasis() const
+{
+    const bool playing = m_parts.media.playbackState() != IMediaPlayer::PlaybackState::Stopped;
+    return {m_parts.lstFiles.version(), m_parts.lstFiles.selectedIndex(), m_parts.media.fileName(),
+            m_parts.nowPlaying.shuffle(),
+            playing && !m_parts.nowPlaying.clientConnected() && m_parts.lstFiles.count() > 0};
+}
+
+void PlaybackController::queueFollowing()
+{
+    const QueueBasis basis = queueBasis();
+    if (basis == m_queuedFrom)
+        return;
+    m_queuedFrom = basis;
+    m_queuedRow = basis.active ? followingRow() : -1;
+    m_parts.media.queueNext(m_queuedRow < 0 ? std::string() : std::string(m_parts.lstFiles.row(m_queuedRow)));
+}
+
+void PlaybackController::queuedTrackBegan()
+{
+    m_failedInARow = 0;
+    // A client that came meanwhile decides what plays: to it, the track
+    // before has ended.
+    if (m_parts.nowPlaying.clientConnected()) {
+        m_parts.media.stop();
+        notify(protocol::kTrackEnded);
+        return;
+    }
+    if (m_queuedRow >= 0 && m_queuedFrom.listVersion == m_parts.lstFiles.version())
+        m_parts.lstFiles.setSelectedIndex(m_queuedRow);
+    if (!m_queuedFrom.shuffle)
+        m_parts.nowPlaying.showTitleOf(m_parts.media.fileName());
+    m_parts.nowPlaying.noteTrackBegan();
+    queueFollowing();
 }
 
 bool PlaybackController::openSelected(bool showTitle)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,13 @@ public:
     // is not told.
     void notify(std::string_view text);
 
+    // With nobody connected, names the track that follows the current one to
+    // the player ahead of time, so that it follows without a gap; with a
+    // client connected, nothing. Called whenever what follows may change.
+    void queueFollowing();
+    // The queued track has begun in place of the one before.
+    void queuedTrackBegan();
+
     // Index of a uniform pick r in [0, 1) from a list of count entries, or -1
     // for an empty list.
     static int randomIndex(float r, int count);
@@ -57,12 +65,28 @@ public:
 private:
     void playOn();
     bool openSelected(bool showTitle);
+    // The row that follows the selection by the play-through rules.
+    int followingRow();
+
+    // What the queued track was chosen from; while it holds, the choice
+    // stands (a random one is not drawn again).
+    struct QueueBasis {
+        std::uint64_t listVersion = 0;
+        int selected = -1;
+        std::string file;
+        bool shuffle = false;
+        bool active = false;
+        bool operator==(const QueueBasis&) const = default;
+    };
+    QueueBasis queueBasis() const;
 
     Components m_parts;
     // Tracks that failed one after another since one last played through.
     // Once a whole round of the list has failed, play-through stops rather
     // than spinning over files that cannot play.
     int m_failedInARow = 0;
+    QueueBasis m_queuedFrom;
+    int m_queuedRow = -1;
 };
 
 }  // namespace tallowcrest

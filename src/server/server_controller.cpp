@@ -12,6 +12,7 @@
 #include "server/now_playing.h"
 #include "server/playback_controller.h"
 #include "server/request_dispatcher.h"
+#include "server/server_log.h"
 #include "server/settings_store.h"
 
 namespace tallowcrest {
@@ -27,7 +28,8 @@ ServerController::ServerController(Components components, QObject* parent)
           .nowPlaying = *m_nowPlaying,
           .drawRandom = m_parts.drawRandom,
       })),
-      m_controls(std::make_unique<Controls>(m_parts.media, m_parts.lstFiles, *m_nowPlaying, *m_playback)),
+      m_controls(std::make_unique<Controls>(m_parts.media, m_parts.lstFiles, *m_nowPlaying, *m_playback,
+                                            m_parts.settings)),
       m_lifecycle(std::make_unique<ConnectionLifecycle>(m_parts.winsock, m_parts.messageBox)),
       m_dispatcher(std::make_unique<RequestDispatcher>(RequestDispatcher::Context{
           .winsock = m_parts.winsock,
@@ -50,6 +52,44 @@ ServerController::ServerController(Components components, QObject* parent)
     // opens the next file.
     connect(&media, &IMediaPlayer::playbackFailed, this, [this] { m_playback->trackFailed(); },
             Qt::QueuedConnection);
+    // Gapless play-through: what follows is named to the player ahead of
+    // time, and named anew whenever what follows may have changed.
+    connect(&media, &IMediaPlayer::advanced, this, [this] { m_playback->queuedTrackBegan(); });
+    connect(&media, &IMediaPlayer::stateChanged, this, [this] { m_playback->queueFollowing(); });
+    m_parts.lstFiles.watchSelection([this] { m_playback->queueFollowing(); });
+    connect(m_nowPlaying.get(), &NowPlaying::changed, this, [this](NowPlaying::Changes what) {
+        using Change = NowPlaying::Change;
+        if (what & (Change::Client | Change::List | Change::Shuffle))
+            m_playback->queueFollowing();
+        if (what & (Change::Shuffle | Change::ReplayGain))
+            applyReplayGain();
+    });
+}
+
+void ServerController::applyReplayGain()
+{
+    const ReplayGainMode mode = m_nowPlaying->replayGain();
+    const bool shuffle = m_nowPlaying->shuffle();
+    const IMediaPlayer::ReplayGain gain = mode == ReplayGainMode::Off ? IMediaPlayer::ReplayGain::Off
+        : mode == ReplayGainMode::Track || (mode == ReplayGainMode::Auto && shuffle) ? IMediaPlayer::ReplayGain::Track
+                                                                                      : IMediaPlayer::ReplayGain::Album;
+    m_parts.media.setReplayGain(gain, m_nowPlaying->replayGainPreamp());
+}
+
+void ServerController::readReplayGain()
+{
+    const auto setting = [this](const char* key, const char* fallback) {
+        return m_parts.settings.read(kAppName, kSettingsSection, key, fallback);
+    };
+    const std::string modeText = setting(kReplayGainKey, "off"), preampText = setting(kReplayGainPreampKey, "0");
+    const std::optional<ReplayGainMode> mode = parseReplayGainMode(modeText);
+    const std::optional<double> preamp = parseReplayGainPreamp(preampText);
+    if (!mode)
+        qCWarning(serverLog) << "ReplayGain" << modeText.c_str() << "is none of off, track, album, auto: off it is";
+    if (!preamp)
+        qCWarning(serverLog) << "ReplayGainPreamp" << preampText.c_str() << "is no number of dB from -15 to 15: 0 it is";
+    m_nowPlaying->setReplayGain(mode.value_or(ReplayGainMode::Off), preamp.value_or(0.0));
+    applyReplayGain();
 }
 
 ServerController::~ServerController() = default;
@@ -57,6 +97,7 @@ ServerController::~ServerController() = default;
 void ServerController::Form_Load()
 {
     m_mediaFolder = m_parts.settings.read(kAppName, kSettingsSection, kDirKey, kFolderNotSet);
+    readReplayGain();
     LoadFiles(m_mediaFolder, m_parts.lstFiles, m_parts.messageBox,
               m_parts.prescan ? m_parts.prescan->take(m_mediaFolder) : std::nullopt);
     m_nowPlaying->noteListChanged();

@@ -68,6 +68,9 @@ public:
     bool ShuffleOn() const;
 
 private:
+    void readReplayGain();
+    void applyReplayGain();
+
     Components m_parts;
     std::string m_mediaFolder;
     std::unique_ptr<NowPlaying> m_nowPlaying;

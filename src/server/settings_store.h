@@ -13,6 +13,8 @@ inline constexpr const char* kFolderNotSet = "not set";
 inline constexpr const char* kPortKeyWritten = "Port";
 inline constexpr const char* kPortKeyRead = "port";
 inline constexpr const char* kDefaultPort = "9999";
+// Where the sound goes: "auto", or a sink as gst-launch-1.0 writes it.
+inline constexpr const char* kAudioOutputKey = "AudioOutput";
 
 // Per-user store of text values addressed by application, section and key.
 // Keys match without regard to letter case. Values are UTF-8.

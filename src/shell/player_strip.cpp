@@ -58,6 +58,7 @@ PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidg
     , m_stop(makeButton(this, QStyle::SP_MediaStop, QStringLiteral("Stop")))
     , m_slider(new QSlider(Qt::Horizontal, this))
     , m_time(new QLabel(this))
+    , m_noSound(new QLabel(QStringLiteral("No sound output: see the README"), this))
     , m_phone(new QToolButton(this))
 {
     m_phone->setIcon(phoneIcon(palette().color(QPalette::ButtonText)));
@@ -69,6 +70,9 @@ PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidg
     m_slider->setRange(0, 0);
     m_time->setAccessibleName(QStringLiteral("Time"));
     m_time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_noSound->setAccessibleName(QStringLiteral("Warning"));
+    m_noSound->setStyleSheet(QStringLiteral("color: #b00020"));
+    m_noSound->hide();
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
@@ -78,6 +82,7 @@ PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidg
     layout->addWidget(m_stop);
     layout->addSpacing(4);
     layout->addWidget(m_slider, 1);
+    layout->addWidget(m_noSound);
     layout->addSpacing(4);
     layout->addWidget(m_time);
     layout->addWidget(m_phone);
@@ -96,7 +101,10 @@ PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidg
             showPosition();
         if (what & (NowPlaying::Change::Status | NowPlaying::Change::Track))
             updateButtons();
+        if (what & NowPlaying::Change::Sound)
+            showSoundWarning();
     });
+    showSoundWarning();
     showLength();
     showPosition();
     updateButtons();
@@ -127,6 +135,11 @@ void PlayerStrip::updateTimeText()
 {
     m_time->setText(formatPlayTime(m_nowPlaying.position()) + QStringLiteral(" / ")
                     + formatPlayTime(m_nowPlaying.length()));
+}
+
+void PlayerStrip::showSoundWarning()
+{
+    m_noSound->setVisible(m_nowPlaying.soundOutputMissing());
 }
 
 void PlayerStrip::updateButtons()

@@ -36,6 +36,7 @@ private:
     void showLength();
     void updateTimeText();
     void updateButtons();
+    void showSoundWarning();
 
     Controls& m_controls;
     const NowPlaying& m_nowPlaying;
@@ -44,6 +45,8 @@ private:
     QToolButton* m_stop;
     QSlider* m_slider;
     QLabel* m_time;
+    // Shown when the sound goes nowhere.
+    QLabel* m_noSound;
     QToolButton* m_phone;
 };
 

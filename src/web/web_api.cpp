@@ -161,9 +161,12 @@ WebApi::WebApi(Controls& controls, const NowPlaying& nowPlaying) : m_controls(co
 WebReply WebApi::handle(std::string_view method, const QString& path, const QUrlQuery& query,
                         const QByteArray& body)
 {
+    if (path == QLatin1String("replaygain") && method == "GET")
+        return {200, "application/json", json(replayGain())};
     const bool reads = path == QLatin1String("state") || path == QLatin1String("tracks");
     const bool writes = path == QLatin1String("play") || path == QLatin1String("control")
-        || path == QLatin1String("volume") || path == QLatin1String("shuffle") || path == QLatin1String("seek");
+        || path == QLatin1String("volume") || path == QLatin1String("shuffle") || path == QLatin1String("seek")
+        || path == QLatin1String("replaygain");
     if (!reads && !writes)
         return errorReply(404, "no such API: /api/" + path.toUtf8());
     if (method != (reads ? "GET" : "POST")) {
@@ -186,6 +189,8 @@ WebReply WebApi::handle(std::string_view method, const QString& path, const QUrl
                 volume(request);
             else if (path == QLatin1String("seek"))
                 requireDone(m_controls.seek(wholeField(request, "position", 0, 1e12)));
+            else if (path == QLatin1String("replaygain"))
+                return {200, "application/json", json(setReplayGain(request))};
             else if (const QJsonValue on = request.value(QLatin1String("shuffle")); on.isBool())
                 m_controls.setShuffle(on.toBool());
             else
@@ -211,7 +216,25 @@ QJsonObject WebApi::state() const
         {"client", m_nowPlaying.clientConnected()},
         {"index", m_nowPlaying.row()},
         {"version", qint64(m_nowPlaying.listVersion())},
+        {"replaygain", QString::fromLatin1(nameOf(m_nowPlaying.replayGain()).data())},
+        {"soundOutput", !m_nowPlaying.soundOutputMissing()},
     };
+}
+
+QJsonObject WebApi::replayGain() const
+{
+    return {{"mode", QString::fromLatin1(nameOf(m_nowPlaying.replayGain()).data())},
+            {"preamp", m_nowPlaying.replayGainPreamp()}};
+}
+
+QJsonObject WebApi::setReplayGain(const QJsonObject& body)
+{
+    const std::optional<ReplayGainMode> mode =
+        parseReplayGainMode(body.value(QLatin1String("mode")).toString().toStdString());
+    if (!body.value(QLatin1String("mode")).isString() || !mode)
+        refuse("\"mode\" must be \"off\", \"track\", \"album\" or \"auto\"");
+    m_controls.setReplayGain(*mode);
+    return replayGain();
 }
 
 WebReply WebApi::tracks(const QUrlQuery& query)

@@ -30,12 +30,14 @@ public:
     WebReply handle(std::string_view method, const QString& path, const QUrlQuery& query, const QByteArray& body);
 
     QJsonObject state() const;
+    QJsonObject replayGain() const;
 
 private:
     WebReply tracks(const QUrlQuery& query);
     void play(const QJsonObject& body);
     void control(const QJsonObject& body);
     void volume(const QJsonObject& body);
+    QJsonObject setReplayGain(const QJsonObject& body);
 
     Controls& m_controls;
     const NowPlaying& m_nowPlaying;

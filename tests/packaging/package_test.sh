@@ -18,6 +18,8 @@ for needed in libgstreamer1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-g
     grep -qx "$needed" <<<"$names" || rs_fail "Depends lacks $needed"
 done
 ! grep -qi multimedia <<<"$names" || rs_fail "Depends still names Qt Multimedia"
+[[ $(dpkg-deb --field "${debs[0]}" Recommends) == "gstreamer1.0-alsa, gstreamer1.0-pulseaudio" ]] ||
+    rs_fail "Recommends: $(dpkg-deb --field "${debs[0]}" Recommends)"
 root=$scratch/root desktop=$scratch/root/usr/share/applications/tallowcrest-server.desktop
 dpkg-deb -x "${debs[0]}" "$root" || rs_fail "dpkg-deb cannot unpack the package"
 desktop-file-validate "$desktop" || rs_fail "desktop-file-validate rejects $desktop"

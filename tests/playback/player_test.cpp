@@ -40,7 +40,7 @@ protected:
     }
     ~GstPlayerTest() override { hang->release.release(16); }
     void TearDown() override { std::filesystem::remove_all(base); }  // QTemporaryDir cannot remove undecodable names
-    GstPlayerOptions options() { return {1200, [hang = hang] { (*hang)(); }}; }
+    GstPlayerOptions options() { return {1200, [hang = hang] { (*hang)(); }, "fakesink sync=true"}; }
     std::string mp3(const std::string& name, double seconds = 1.0) { return MakeMp3(dir.path(), name, seconds); }
     bool playedPast(qint64 ms) { return SpinUntil([&] { return player.position() >= ms; }); }
     // Waits for that many ends and failures, then until no thread of this process wakes up for a while (waking this

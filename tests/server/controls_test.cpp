@@ -5,6 +5,7 @@
 #include "shell/player_strip.h"
 #include "support/fake_server.h"
 #include "support/log_capture.h"
+#include "server/replay_gain.h"
 #include "web/web_api.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 namespace tallowcrest::testing {
 namespace {
 
+using namespace std::string_literals;
 using Status = IMediaPlayer::PlaybackState;
 using Command = std::function<Outcome(Controls&)>;
 
@@ -269,6 +271,73 @@ TEST_F(PlayThroughTest, UnplayableFilesAreSkippedAndAWholeRoundOfFailuresStopsTi
     EXPECT_TRUE(server.media.calls.empty());
     play(2);
     EXPECT_EQ(server.media.calls, std::vector{"open " + row(2)}) << "a pick gets a round of its own";
+}
+
+// Gapless play-through: while a track plays with no client, what follows is named to the player ahead, and shown
+// only once it begins.
+class GaplessTest : public PlayThroughTest {
+protected:
+    void playing() { server.media.state = Status::Playing, emit server.media.stateChanged(); }
+    void begins(int index) { server.media.opened = row(index), emit server.media.advanced(); }
+    void clientComes() { server.winsock.state = SocketState::Listening, emit server.winsock.connectionRequest(1); }
+    std::tuple<int, std::string, std::string> now() const
+    {
+        return {server.lstFiles.selectedIndex(), server.caption(), server.media.queued};
+    }
+    std::string caption(const char* title) const { return "Tallowcrest Server: "s + title; }
+};
+
+TEST_F(GaplessTest, WhatFollowsIsQueuedAheadAndShownOnlyOnceItBegins)
+{
+    play(0);
+    EXPECT_EQ(server.media.queued, "") << "not before it plays";
+    playing();
+    EXPECT_EQ(now(), std::tuple(0, caption("Alpha"), row(1)));
+    std::vector<int> announced;
+    QObject::connect(&server.nowPlaying(), &NowPlaying::changed, [&](NowPlaying::Changes what) {
+        what & NowPlaying::Change::Track ? announced.push_back(server.nowPlaying().row()) : void();
+    });
+    begins(1);
+    EXPECT_EQ(now(), std::tuple(1, caption("Beta"), row(2)));
+    EXPECT_EQ(announced, std::vector{1}) << "announced once, with its row";
+    server.lstFiles.setSelectedIndex(2);
+    EXPECT_EQ(server.media.queued, row(0)) << "a new pick names what follows it, round the list";
+    draws = {0.0f, 0.5f};
+    server.controller.cmdRandomize_Click();
+    EXPECT_EQ(server.media.queued, row(0)) << "drawn when shuffle is switched on";
+    begins(0);
+    EXPECT_EQ(now(), std::tuple(0, caption("Beta"), row(1))) << "a random pick keeps the caption";
+}
+
+TEST_F(GaplessTest, WithAClientNothingIsQueuedAndATrackThatBeganMeanwhileEnds)
+{
+    play(0);
+    playing();
+    clientComes();
+    EXPECT_EQ(server.media.queued, "");
+    emit server.winsock.peerClosed();
+    EXPECT_EQ(server.media.queued, row(1)) << "once the client has gone";
+    clientComes();
+    server.media.calls.clear();
+    begins(1);
+    EXPECT_EQ(std::tuple(server.media.calls, server.winsock.allSent(), server.lstFiles.selectedIndex()),
+              std::tuple(std::vector<std::string>{"stop"}, "CODE_12"s, 0));
+}
+
+TEST_F(ControlsTest, ReplayGainIsStoredAndAutoTakesTheAlbumsGainInOrderAndTheTracksAtRandom)
+{
+    using Gain = IMediaPlayer::ReplayGain;
+    const struct { ReplayGainMode mode; bool shuffle; Gain gain; const char* stored; } rows[] = {
+        {ReplayGainMode::Off, true, Gain::Off, "off"}, {ReplayGainMode::Track, false, Gain::Track, "track"},
+        {ReplayGainMode::Album, true, Gain::Album, "album"}, {ReplayGainMode::Auto, false, Gain::Album, "auto"},
+        {ReplayGainMode::Auto, true, Gain::Track, "auto"}};
+    for (const auto& row : rows) {
+        server.controls().setShuffleQuietly(row.shuffle);
+        server.controls().setReplayGain(row.mode);
+        EXPECT_EQ(std::pair(server.media.gain.first, server.settings.read(kAppName, kSettingsSection, kReplayGainKey, "")),
+                  std::pair(row.gain, std::string(row.stored)))
+            << row.stored << (row.shuffle ? " at random" : " in order");
+    }
 }
 
 }  // namespace

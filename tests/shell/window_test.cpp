@@ -195,5 +195,14 @@ TEST_F(FrmMainTest, TheStripSeeksAsItsSliderMoves)
     }
 }
 
+TEST_F(FrmMainTest, TheStripWarnsOnceTheSoundPlaysIntoNothing)
+{
+    auto* warning = inStrip<QLabel>("Warning");
+    EXPECT_TRUE(warning->isHidden());
+    server.media.noSound = true;
+    emit server.media.soundOutputLost();
+    EXPECT_EQ(std::pair(warning->isHidden(), warning->text()), std::pair(false, QString("No sound output: see the README")));
+}
+
 }  // namespace
 }  // namespace tallowcrest::testing

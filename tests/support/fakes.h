@@ -76,6 +76,12 @@ public:
     qint64 position() const override { return positionMs; }
     qint64 duration() const override { return durationMs; }
     void seek(qint64 ms) override { calls.push_back("seek " + std::to_string(ms)); }
+    void queueNext(const std::string& path) override { queued = path; }
+    void setReplayGain(ReplayGain mode, double preampDb) override { gain = {mode, preampDb}; }
+    bool soundOutputMissing() const override { return noSound; }
+    std::string queued;
+    std::pair<ReplayGain, double> gain{ReplayGain::Off, 0.0};
+    bool noSound = false;
     std::string opened;
     PlaybackState state = PlaybackState::Stopped;
     int level = -600;

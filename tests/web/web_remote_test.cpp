@@ -64,6 +64,7 @@ TEST_F(WebApiTest, BadInputIsAnsweredWithItsStatusAndReasonAndChangesNothing)
         {"not an object", "POST volume", "[0.5]", 400, "JSON object"},
         {"missing field", "POST play", R"({"version": 1})", 400, "\"index\" must be a number"},
         {"shuffle no boolean", "POST shuffle", R"({"shuffle": 1})", 400, "true or false"},
+        {"no ReplayGain mode", "POST replaygain", R"({"mode": "loud"})", 400, "\"off\", \"track\", \"album\" or \"auto\""},
         {"index no whole number", "POST play", R"({"index": 1.5, "version": 1})", 400, "whole number"},
         {"index past the end", "POST play", play(5), 400, "no row"},
         {"index negative", "POST play", play(-1), 400, "from 0"},
@@ -86,7 +87,8 @@ TEST_F(WebApiTest, BadInputIsAnsweredWithItsStatusAndReasonAndChangesNothing)
         EXPECT_EQ(reply.status, row.status) << row.name;
         EXPECT_TRUE(said.contains(row.word)) << row.name << ": " << said.toStdString();
     }
-    EXPECT_EQ(std::pair(server.media.calls.size(), server.media.level), std::pair(std::size_t(0), level));
+    EXPECT_EQ(std::tuple(server.media.calls.size(), server.media.level, server.media.gain.first),
+              std::tuple(std::size_t(0), level, IMediaPlayer::ReplayGain::Off));
 }
 
 TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
@@ -95,11 +97,13 @@ TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
     ask("POST volume", R"({"volume": 0.25})"), ask("POST shuffle", R"({"shuffle": true})"), ask("POST play", play(2));
     ASSERT_EQ(reply.status, 200) << reply.body.toStdString();
     server.media.state = IMediaPlayer::PlaybackState::Paused;
-    server.media.positionMs = 1500, server.media.durationMs = 60000;
+    server.media.positionMs = 1500, server.media.durationMs = 60000, server.media.noSound = true;
+    EXPECT_EQ(ask("POST replaygain", R"({"mode": "album"})"), (QJsonObject{{"mode", "album"}, {"preamp", 0}}));
     QJsonObject state = ask("GET state");
     EXPECT_NEAR(state.take("volume").toDouble(), 0.25, 0.003);
     const QJsonObject expected{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500}, {"duration", 60000},
-                               {"shuffle", true}, {"client", true}, {"index", 2},
+                               {"shuffle", true}, {"client", true}, {"index", 2}, {"replaygain", "album"},
+                               {"soundOutput", false},
                                {"version", qint64(server.nowPlaying().listVersion())}};
     EXPECT_EQ(QJsonDocument(state).toJson().toStdString(), QJsonDocument(expected).toJson().toStdString());
 }

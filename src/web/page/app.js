@@ -70,6 +70,8 @@ function show(next) {
   $("seek").max = state.duration;
   if (!sliding) $("volume").value = state.volume;
   $("shuffle").checked = state.shuffle;
+  $("replaygain").value = state.replaygain;
+  $("nosound").hidden = state.soundOutput !== false;
   tick();
   if (state.version !== version && state.version !== awaited) {
     awaited = state.version;
@@ -190,6 +192,8 @@ $("volume").addEventListener("input", () => {
 });
 $("volume").addEventListener("change", () => { sliding = false; });
 $("shuffle").addEventListener("change", () => send("/api/shuffle", { shuffle: $("shuffle").checked }));
+$("replaygain").addEventListener("change", () =>
+  call("/api/replaygain", { mode: $("replaygain").value }).catch(() => {}));
 
 let retryMs = 500;
 function listen() {
