@@ -9,10 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace tallowcrest {
@@ -26,6 +31,29 @@ struct FolderIdentity {
     ino_t inode = 0;
 
     bool operator==(const FolderIdentity&) const = default;
+};
+
+struct Entry {
+    bool isFolder = false;
+    bool isLink = false;
+    std::optional<FolderIdentity> identity = std::nullopt;
+};
+
+// A folder still to walk, with what its walk must know of the folders above
+// it to end link cycles: their identities and how many links led down.
+struct Subtree {
+    std::string path;
+    std::vector<std::optional<FolderIdentity>> above = {};
+    Entry entry = {};
+    int linksAbove = 0;
+};
+
+// A stretch of the list: text, or the place of a subtree whose lines fill
+// the text once it is walked.
+struct Piece {
+    std::string text;
+    std::optional<Subtree> subtree = std::nullopt;
+    std::exception_ptr failure = nullptr;
 };
 
 FolderIdentity identityOf(const struct stat& info)
@@ -66,25 +94,26 @@ void noteUnreadable(const std::string& folder, int error)
 // calls beyond the ones opening a folder needs.
 class FolderWalk {
 public:
-    FolderWalk(const std::string& folder, std::string& buffer) : m_path(folder), m_buffer(buffer) {}
-
-    void run()
+    FolderWalk(const Subtree& subtree, std::string& buffer)
+        : m_path(subtree.path), m_entry(subtree.entry), m_buffer(buffer), m_linksOnDescent(subtree.linksAbove)
     {
-        if (DIR* dir = ::opendir(m_path.c_str()))
-            walk(dir, std::nullopt);
-        else
-            noteUnreadable(m_path, errno);
+        for (const std::optional<FolderIdentity>& identity : subtree.above)
+            m_descent.push_back({nullptr, identity});
+    }
+
+    void run() { descend(::opendir(m_path.c_str()), m_entry); }
+
+    // The folders in the first one are not walked but left in `pieces`, each
+    // after a piece with the text before it.
+    void leaveSubfolders(std::vector<Piece>& pieces)
+    {
+        m_leaveDepth = m_descent.size() + 1;
+        m_pieces = &pieces;
     }
 
 private:
     struct OpenFolder {
         DIR* dir;
-        std::optional<FolderIdentity> identity;
-    };
-
-    struct Entry {
-        bool isFolder = false;
-        bool isLink = false;
         std::optional<FolderIdentity> identity;
     };
 
@@ -118,26 +147,47 @@ private:
             if (kind.identity && isOnDescent(*kind.identity))
                 continue;
             m_path.append(name, nameLength).push_back('/');
-            if (DIR* child = openChild(::dirfd(dir), name)) {
-                if (!kind.identity && m_linksOnDescent > 0) {
-                    kind.identity = identityOfOpen(child);
-                    if (!kind.identity || isOnDescent(*kind.identity)) {
-                        ::closedir(child);
-                        m_path.resize(folderLength);
-                        continue;
-                    }
-                }
-                m_linksOnDescent += kind.isLink;
-                walk(child, kind.identity);
-                m_linksOnDescent -= kind.isLink;
-            } else {
-                noteUnreadable(m_path, errno);
-            }
+            // A path the kernel cannot open is walked here, relative to its parent.
+            if (m_pieces && m_descent.size() == m_leaveDepth && m_path.size() < PATH_MAX)
+                leave(kind);
+            else
+                descend(openChild(::dirfd(dir), name), kind);
             m_path.resize(folderLength);
         }
 
         m_descent.pop_back();
         ::closedir(dir);
+    }
+
+    // Walks `child`, the folder `m_path` opened (null when it could not be).
+    void descend(DIR* child, Entry kind)
+    {
+        if (!child) {
+            noteUnreadable(m_path, errno);
+            return;
+        }
+        if (!kind.identity && m_linksOnDescent > 0) {
+            kind.identity = identityOfOpen(child);
+            if (!kind.identity || isOnDescent(*kind.identity)) {
+                ::closedir(child);
+                return;
+            }
+        }
+        m_linksOnDescent += kind.isLink;
+        walk(child, kind.identity);
+        m_linksOnDescent -= kind.isLink;
+    }
+
+    void leave(const Entry& kind)
+    {
+        Subtree subtree{m_path, {}, kind, m_linksOnDescent};
+        for (OpenFolder& ancestor : m_descent) {
+            if (!ancestor.identity && ancestor.dir)
+                ancestor.identity = identityOfOpen(ancestor.dir);
+            subtree.above.push_back(ancestor.identity);
+        }
+        m_pieces->push_back({std::exchange(m_buffer, {})});
+        m_pieces->push_back({{}, std::move(subtree)});
     }
 
     // Links, and entries whose kind the directory does not tell, are looked
@@ -170,7 +220,7 @@ private:
     bool isOnDescent(const FolderIdentity& folder)
     {
         for (OpenFolder& ancestor : m_descent) {
-            if (!ancestor.identity)
+            if (!ancestor.identity && ancestor.dir)
                 ancestor.identity = identityOfOpen(ancestor.dir);
             if (ancestor.identity == folder)
                 return true;
@@ -194,10 +244,80 @@ private:
     }
 
     std::string m_path;
+    const Entry m_entry;
     std::string& m_buffer;
-    std::vector<OpenFolder> m_descent;
     int m_linksOnDescent = 0;
+    std::vector<OpenFolder> m_descent;
+    std::size_t m_leaveDepth = 0;
+    std::vector<Piece>* m_pieces = nullptr;
 };
+
+// Enough subtrees for the threads to share the work evenly; a tree with
+// fewer folders on every level is walked on the calling thread alone.
+constexpr std::size_t kSubtreesToShare = 64;
+
+// Walks the top of the tree a level at a time until enough subtrees are left.
+std::vector<Piece> walkTop(const std::string& folder)
+{
+    std::vector<Piece> pieces;
+    pieces.push_back({{}, Subtree{folder}});
+    for (std::ptrdiff_t left = 1; left > 0 && left < std::ptrdiff_t{kSubtreesToShare};) {
+        std::vector<Piece> next;
+        for (Piece& piece : pieces) {
+            if (piece.subtree) {
+                FolderWalk walk(*piece.subtree, piece.text);
+                walk.leaveSubfolders(next);
+                walk.run();
+            }
+            next.push_back({std::move(piece.text)});
+        }
+        pieces = std::move(next);
+        left = std::count_if(pieces.begin(), pieces.end(), [](const Piece& piece) { return piece.subtree.has_value(); });
+    }
+    return pieces;
+}
+
+// All threads, this one among them, take the subtrees in list order; this
+// one also appends each piece once it and all before it are done, so the
+// text is the one a walk in one go makes and little of it waits in pieces.
+void walkInParallel(std::vector<Piece>& pieces, unsigned threads, std::string& buffer)
+{
+    enum : int { kWaiting, kDone };
+    std::vector<std::atomic<int>> states(pieces.size());
+    std::atomic<std::size_t> next = 0;
+    auto walkNext = [&] {
+        const std::size_t i = next++;
+        if (i >= pieces.size())
+            return false;
+        if (pieces[i].subtree) {
+            try {
+                FolderWalk(*pieces[i].subtree, pieces[i].text).run();
+            } catch (...) {
+                pieces[i].failure = std::current_exception();
+            }
+        }
+        states[i].store(kDone);
+        states[i].notify_one();
+        return true;
+    };
+    std::vector<std::jthread> pool;
+    try {
+        while (pool.size() + 1 < threads)
+            pool.emplace_back([&](std::stop_token stop) { while (!stop.stop_requested() && walkNext()) {} });
+    } catch (const std::system_error&) {
+        // With fewer threads this one walks more.
+    }
+    for (std::size_t done = 0; done < pieces.size();) {
+        if (!walkNext())
+            states[done].wait(kWaiting);
+        for (; done < pieces.size() && states[done].load() == kDone; ++done) {
+            if (pieces[done].failure)
+                std::rethrow_exception(pieces[done].failure);
+            buffer.append(pieces[done].text);
+            std::string().swap(pieces[done].text);
+        }
+    }
+}
 
 }  // namespace
 
@@ -219,7 +339,13 @@ void ScanFolder(const std::string& folder, std::string& buffer)
     constexpr std::size_t kHeadroom = std::size_t{16} << 20;
     if (buffer.capacity() - buffer.size() < kHeadroom)
         buffer.reserve(buffer.size() + kHeadroom);
-    FolderWalk(folder, buffer).run();
+    const unsigned threads = std::thread::hardware_concurrency();
+    if (threads < 2) {
+        FolderWalk(Subtree{folder}, buffer).run();
+        return;
+    }
+    std::vector<Piece> pieces = walkTop(folder);
+    walkInParallel(pieces, threads, buffer);
 }
 
 std::string withTrailingSeparator(std::string folder)

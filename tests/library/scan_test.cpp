@@ -85,6 +85,30 @@ TEST_F(ScanTest, TracksComeInPreOrderWithEachSubtreeWhereItsFolderStands)
                                                            {"c.Mp3", m_root + "c.Mp3\r\n"}}));
 }
 
+// Wide enough for the walk to be shared out between threads; each subtree
+// still ends the cycle through the link that leads back to the top.
+TEST_F(ScanTest, AWideTreeSharedOutComesInTheSameOrderAsOneWalk)
+{
+    make(m_root, {"r.mp3"});
+    for (int a = 0; a < 8; ++a) {
+        const std::string top = m_root + "A" + std::to_string(a) + "/";
+        make(m_root, {"A" + std::to_string(a) + "/"});
+        make(top, {"a.mp3"});
+        for (int b = 0; b < 12; ++b) {
+            const std::string sub = "B" + std::to_string(b) + "/";
+            make(top, {sub, sub + "t.mp3", sub + "Deep/", sub + "Deep/d.mp3", sub + "Deep/up -> ../../.."});
+        }
+    }
+    std::string expected;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_root)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".mp3")
+            expected += entry.path().string() + "\r\n";
+    }
+    std::string buffer;
+    ScanFolder(m_root, buffer);
+    EXPECT_EQ(buffer, expected);
+}
+
 TEST_F(ScanTest, TheFilterLooksAtTheLastThreeCharactersOfFilesOnly)
 {
     const std::vector<std::string> tracks = {"Track01.mp3", "LIVE.MP3", "x.mP3", "demo_mp3", "mp3",
