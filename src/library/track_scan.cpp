@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -88,20 +89,36 @@ void noteUnreadable(const std::string& folder, int error)
                                   << std::strerror(error);
 }
 
-// Walks a tree depth first, holding one open folder per level. Only links
-// can make a folder its own descendant, so folder identities are looked up
-// only on descents that went through a link; a plain tree costs no stat
-// calls beyond the ones opening a folder needs.
+// Walks a tree depth first, holding one open folder per level. Entries come
+// straight from getdents64 into one buffer per level, and subfolders are
+// opened relative to their parent: no stat, no path lookup from the root, no
+// allocation per folder. Only links can make a folder its own descendant, so
+// folder identities are looked up only on descents that went through a link.
 class FolderWalk {
 public:
     FolderWalk(const Subtree& subtree, std::string& buffer)
-        : m_path(subtree.path), m_entry(subtree.entry), m_buffer(buffer), m_linksOnDescent(subtree.linksAbove)
+        : m_path(subtree.path),
+          m_entry(subtree.entry),
+          m_buffer(buffer),
+          m_linksOnDescent(subtree.linksAbove),
+          m_levelsAbove(subtree.above.size())
     {
         for (const std::optional<FolderIdentity>& identity : subtree.above)
-            m_descent.push_back({nullptr, identity});
+            m_descent.push_back({-1, identity});
+    }
+    FolderWalk(const FolderWalk&) = delete;
+    FolderWalk& operator=(const FolderWalk&) = delete;
+
+    // Folders still open when the walk was cut short by an exception.
+    ~FolderWalk()
+    {
+        for (const OpenFolder& folder : m_descent) {
+            if (folder.fd >= 0)
+                ::close(folder.fd);
+        }
     }
 
-    void run() { descend(::opendir(m_path.c_str()), m_entry); }
+    void run() { descend(openFolder(AT_FDCWD, m_path.c_str()), m_entry); }
 
     // The folders in the first one are not walked but left in `pieces`, each
     // after a piece with the text before it.
@@ -113,68 +130,85 @@ public:
 
 private:
     struct OpenFolder {
-        DIR* dir;
+        int fd;
         std::optional<FolderIdentity> identity;
     };
 
-    // Takes ownership of `dir`, the open folder whose text is `m_path`.
-    void walk(DIR* dir, std::optional<FolderIdentity> identity)
+    // As much as glibc's readdir asks for at once: most folders come in one read.
+    static constexpr std::size_t kChunkSize = 32 * 1024;
+
+    // Takes ownership of `fd`, the open folder whose text is `m_path`.
+    void walk(int fd, std::optional<FolderIdentity> identity)
     {
-        m_descent.push_back({dir, identity});
+        m_descent.push_back({fd, identity});
+        // The levels above a subtree were read by another walk.
+        const std::size_t level = m_descent.size() - m_levelsAbove - 1;
+        if (level == m_chunks.size())
+            m_chunks.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+        char* const chunk = m_chunks[level].get();
         const std::size_t folderLength = m_path.size();
 
         for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (!entry) {
-                if (errno != 0)
+            const ssize_t read = ::getdents64(fd, chunk, kChunkSize);
+            if (read <= 0) {
+                if (read < 0)
                     noteUnreadable(m_path, errno);
                 break;
             }
-            const char* name = entry->d_name;
-            if (isDotOrDotDot(name))
-                continue;
-            const std::size_t nameLength = std::strlen(name);
-            if (breaksLine(name, nameLength))
-                continue;
-
-            Entry kind = classify(::dirfd(dir), *entry);
-            if (!kind.isFolder) {
-                if (isTrackName(name, nameLength))
-                    m_buffer.append(m_path).append(name, nameLength).append("\r\n", 2);
-                continue;
+            for (ssize_t offset = 0; offset < read;) {
+                const auto* entry = reinterpret_cast<const struct dirent64*>(chunk + offset);
+                offset += entry->d_reclen;
+                visit(fd, *entry);
+                m_path.resize(folderLength);
             }
-            if (kind.identity && isOnDescent(*kind.identity))
-                continue;
-            m_path.append(name, nameLength).push_back('/');
-            // A path the kernel cannot open is walked here, relative to its parent.
-            if (m_pieces && m_descent.size() == m_leaveDepth && m_path.size() < PATH_MAX)
-                leave(kind);
-            else
-                descend(openChild(::dirfd(dir), name), kind);
-            m_path.resize(folderLength);
         }
 
         m_descent.pop_back();
-        ::closedir(dir);
+        ::close(fd);
     }
 
-    // Walks `child`, the folder `m_path` opened (null when it could not be).
-    void descend(DIR* child, Entry kind)
+    // One entry of the open folder `parentFd`; may leave a subfolder's name on `m_path`.
+    void visit(int parentFd, const struct dirent64& entry)
     {
-        if (!child) {
+        const char* name = entry.d_name;
+        if (isDotOrDotDot(name))
+            return;
+        const std::size_t nameLength = std::strlen(name);
+        if (breaksLine(name, nameLength))
+            return;
+
+        Entry kind = classify(parentFd, entry);
+        if (!kind.isFolder) {
+            if (isTrackName(name, nameLength))
+                m_buffer.append(m_path).append(name, nameLength).append("\r\n", 2);
+            return;
+        }
+        if (kind.identity && isOnDescent(*kind.identity))
+            return;
+        m_path.append(name, nameLength).push_back('/');
+        // A path the kernel cannot open whole is walked here, relative to its parent.
+        if (m_pieces && m_descent.size() == m_leaveDepth && m_path.size() < PATH_MAX)
+            leave(kind);
+        else
+            descend(openFolder(parentFd, name), kind);
+    }
+
+    // Walks `fd`, the folder `m_path` opened (negative when it could not be).
+    void descend(int fd, Entry kind)
+    {
+        if (fd < 0) {
             noteUnreadable(m_path, errno);
             return;
         }
         if (!kind.identity && m_linksOnDescent > 0) {
-            kind.identity = identityOfOpen(child);
+            kind.identity = identityOfOpen(fd);
             if (!kind.identity || isOnDescent(*kind.identity)) {
-                ::closedir(child);
+                ::close(fd);
                 return;
             }
         }
         m_linksOnDescent += kind.isLink;
-        walk(child, kind.identity);
+        walk(fd, kind.identity);
         m_linksOnDescent -= kind.isLink;
     }
 
@@ -182,18 +216,18 @@ private:
     {
         Subtree subtree{m_path, {}, kind, m_linksOnDescent};
         for (OpenFolder& ancestor : m_descent) {
-            if (!ancestor.identity && ancestor.dir)
-                ancestor.identity = identityOfOpen(ancestor.dir);
+            if (!ancestor.identity && ancestor.fd >= 0)
+                ancestor.identity = identityOfOpen(ancestor.fd);
             subtree.above.push_back(ancestor.identity);
         }
         m_pieces->push_back({std::exchange(m_buffer, {})});
         m_pieces->push_back({{}, std::move(subtree)});
     }
 
-    // Links, and entries whose kind the directory does not tell, are looked
-    // up following links. A link that leads nowhere counts as a file and the
+    // Links, and entries whose kind the folder does not tell, are looked up
+    // following links. A link that leads nowhere counts as a file and the
     // name filter decides.
-    static Entry classify(int parentFd, const dirent& entry)
+    static Entry classify(int parentFd, const struct dirent64& entry)
     {
         if (entry.d_type == DT_DIR)
             return {true, false, std::nullopt};
@@ -207,10 +241,16 @@ private:
         return {true, true, identityOf(target)};
     }
 
-    static std::optional<FolderIdentity> identityOfOpen(DIR* dir)
+    // O_NONBLOCK as opendir does: something swapped in for the folder meanwhile never blocks the walk.
+    static int openFolder(int parentFd, const char* name)
+    {
+        return ::openat(parentFd, name, O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
+    }
+
+    static std::optional<FolderIdentity> identityOfOpen(int fd)
     {
         struct stat info;
-        if (::fstat(::dirfd(dir), &info) != 0)
+        if (::fstat(fd, &info) != 0)
             return std::nullopt;
         return identityOf(info);
     }
@@ -220,34 +260,21 @@ private:
     bool isOnDescent(const FolderIdentity& folder)
     {
         for (OpenFolder& ancestor : m_descent) {
-            if (!ancestor.identity && ancestor.dir)
-                ancestor.identity = identityOfOpen(ancestor.dir);
+            if (!ancestor.identity && ancestor.fd >= 0)
+                ancestor.identity = identityOfOpen(ancestor.fd);
             if (ancestor.identity == folder)
                 return true;
         }
         return false;
     }
 
-    // Opening by the whole path costs fewer system calls than openat plus
-    // fdopendir; paths too long for the kernel go relative to the parent.
-    DIR* openChild(int parentFd, const char* name) const
-    {
-        if (m_path.size() < PATH_MAX)
-            return ::opendir(m_path.c_str());
-        const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
-        DIR* dir = ::fdopendir(fd);
-        if (!dir)
-            ::close(fd);
-        return dir;
-    }
-
     std::string m_path;
     const Entry m_entry;
     std::string& m_buffer;
     int m_linksOnDescent = 0;
+    const std::size_t m_levelsAbove;
     std::vector<OpenFolder> m_descent;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
     std::size_t m_leaveDepth = 0;
     std::vector<Piece>* m_pieces = nullptr;
 };
