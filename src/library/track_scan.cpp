@@ -366,7 +366,8 @@ void ScanFolder(const std::string& folder, std::string& buffer)
     constexpr std::size_t kHeadroom = std::size_t{16} << 20;
     if (buffer.capacity() - buffer.size() < kHeadroom)
         buffer.reserve(buffer.size() + kHeadroom);
-    const unsigned threads = std::thread::hardware_concurrency();
+    // A disk serves only so many reads at once; more threads only contend.
+    const unsigned threads = std::min(std::thread::hardware_concurrency(), 4u);
     if (threads < 2) {
         FolderWalk(Subtree{folder}, buffer).run();
         return;
