@@ -9,10 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace tallowcrest {
@@ -26,6 +32,29 @@ struct FolderIdentity {
     ino_t inode = 0;
 
     bool operator==(const FolderIdentity&) const = default;
+};
+
+struct Entry {
+    bool isFolder = false;
+    bool isLink = false;
+    std::optional<FolderIdentity> identity = std::nullopt;
+};
+
+// A folder still to walk, with what its walk must know of the folders above
+// it to end link cycles: their identities and how many links led down.
+struct Subtree {
+    std::string path;
+    std::vector<std::optional<FolderIdentity>> above = {};
+    Entry entry = {};
+    int linksAbove = 0;
+};
+
+// A stretch of the list: text, or the place of a subtree whose lines fill
+// the text once it is walked.
+struct Piece {
+    std::string text;
+    std::optional<Subtree> subtree = std::nullopt;
+    std::exception_ptr failure = nullptr;
 };
 
 FolderIdentity identityOf(const struct stat& info)
@@ -60,90 +89,145 @@ void noteUnreadable(const std::string& folder, int error)
                                   << std::strerror(error);
 }
 
-// Walks a tree depth first, holding one open folder per level. Only links
-// can make a folder its own descendant, so folder identities are looked up
-// only on descents that went through a link; a plain tree costs no stat
-// calls beyond the ones opening a folder needs.
+// Walks a tree depth first, holding one open folder per level. Entries come
+// straight from getdents64 into one buffer per level, and subfolders are
+// opened relative to their parent: no stat, no path lookup from the root, no
+// allocation per folder. Only links can make a folder its own descendant, so
+// folder identities are looked up only on descents that went through a link.
 class FolderWalk {
 public:
-    FolderWalk(const std::string& folder, std::string& buffer) : m_path(folder), m_buffer(buffer) {}
-
-    void run()
+    FolderWalk(const Subtree& subtree, std::string& buffer)
+        : m_path(subtree.path),
+          m_entry(subtree.entry),
+          m_buffer(buffer),
+          m_linksOnDescent(subtree.linksAbove),
+          m_levelsAbove(subtree.above.size())
     {
-        if (DIR* dir = ::opendir(m_path.c_str()))
-            walk(dir, std::nullopt);
-        else
-            noteUnreadable(m_path, errno);
+        for (const std::optional<FolderIdentity>& identity : subtree.above)
+            m_descent.push_back({-1, identity});
+    }
+    FolderWalk(const FolderWalk&) = delete;
+    FolderWalk& operator=(const FolderWalk&) = delete;
+
+    // Folders still open when the walk was cut short by an exception.
+    ~FolderWalk()
+    {
+        for (const OpenFolder& folder : m_descent) {
+            if (folder.fd >= 0)
+                ::close(folder.fd);
+        }
+    }
+
+    void run() { descend(openFolder(AT_FDCWD, m_path.c_str()), m_entry); }
+
+    // The folders in the first one are not walked but left in `pieces`, each
+    // after a piece with the text before it.
+    void leaveSubfolders(std::vector<Piece>& pieces)
+    {
+        m_leaveDepth = m_descent.size() + 1;
+        m_pieces = &pieces;
     }
 
 private:
     struct OpenFolder {
-        DIR* dir;
+        int fd;
         std::optional<FolderIdentity> identity;
     };
 
-    struct Entry {
-        bool isFolder = false;
-        bool isLink = false;
-        std::optional<FolderIdentity> identity;
-    };
+    // As much as glibc's readdir asks for at once: most folders come in one read.
+    static constexpr std::size_t kChunkSize = 32 * 1024;
 
-    // Takes ownership of `dir`, the open folder whose text is `m_path`.
-    void walk(DIR* dir, std::optional<FolderIdentity> identity)
+    // Takes ownership of `fd`, the open folder whose text is `m_path`.
+    void walk(int fd, std::optional<FolderIdentity> identity)
     {
-        m_descent.push_back({dir, identity});
+        m_descent.push_back({fd, identity});
+        // The levels above a subtree were read by another walk.
+        const std::size_t level = m_descent.size() - m_levelsAbove - 1;
+        if (level == m_chunks.size())
+            m_chunks.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+        char* const chunk = m_chunks[level].get();
         const std::size_t folderLength = m_path.size();
 
         for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (!entry) {
-                if (errno != 0)
+            const ssize_t read = ::getdents64(fd, chunk, kChunkSize);
+            if (read <= 0) {
+                if (read < 0)
                     noteUnreadable(m_path, errno);
                 break;
             }
-            const char* name = entry->d_name;
-            if (isDotOrDotDot(name))
-                continue;
-            const std::size_t nameLength = std::strlen(name);
-            if (breaksLine(name, nameLength))
-                continue;
-
-            Entry kind = classify(::dirfd(dir), *entry);
-            if (!kind.isFolder) {
-                if (isTrackName(name, nameLength))
-                    m_buffer.append(m_path).append(name, nameLength).append("\r\n", 2);
-                continue;
+            for (ssize_t offset = 0; offset < read;) {
+                const auto* entry = reinterpret_cast<const struct dirent64*>(chunk + offset);
+                offset += entry->d_reclen;
+                visit(fd, *entry);
+                m_path.resize(folderLength);
             }
-            if (kind.identity && isOnDescent(*kind.identity))
-                continue;
-            m_path.append(name, nameLength).push_back('/');
-            if (DIR* child = openChild(::dirfd(dir), name)) {
-                if (!kind.identity && m_linksOnDescent > 0) {
-                    kind.identity = identityOfOpen(child);
-                    if (!kind.identity || isOnDescent(*kind.identity)) {
-                        ::closedir(child);
-                        m_path.resize(folderLength);
-                        continue;
-                    }
-                }
-                m_linksOnDescent += kind.isLink;
-                walk(child, kind.identity);
-                m_linksOnDescent -= kind.isLink;
-            } else {
-                noteUnreadable(m_path, errno);
-            }
-            m_path.resize(folderLength);
         }
 
         m_descent.pop_back();
-        ::closedir(dir);
+        ::close(fd);
     }
 
-    // Links, and entries whose kind the directory does not tell, are looked
-    // up following links. A link that leads nowhere counts as a file and the
+    // One entry of the open folder `parentFd`; may leave a subfolder's name on `m_path`.
+    void visit(int parentFd, const struct dirent64& entry)
+    {
+        const char* name = entry.d_name;
+        if (isDotOrDotDot(name))
+            return;
+        const std::size_t nameLength = std::strlen(name);
+        if (breaksLine(name, nameLength))
+            return;
+
+        Entry kind = classify(parentFd, entry);
+        if (!kind.isFolder) {
+            if (isTrackName(name, nameLength))
+                m_buffer.append(m_path).append(name, nameLength).append("\r\n", 2);
+            return;
+        }
+        if (kind.identity && isOnDescent(*kind.identity))
+            return;
+        m_path.append(name, nameLength).push_back('/');
+        // A path the kernel cannot open whole is walked here, relative to its parent.
+        if (m_pieces && m_descent.size() == m_leaveDepth && m_path.size() < PATH_MAX)
+            leave(kind);
+        else
+            descend(openFolder(parentFd, name), kind);
+    }
+
+    // Walks `fd`, the folder `m_path` opened (negative when it could not be).
+    void descend(int fd, Entry kind)
+    {
+        if (fd < 0) {
+            noteUnreadable(m_path, errno);
+            return;
+        }
+        if (!kind.identity && m_linksOnDescent > 0) {
+            kind.identity = identityOfOpen(fd);
+            if (!kind.identity || isOnDescent(*kind.identity)) {
+                ::close(fd);
+                return;
+            }
+        }
+        m_linksOnDescent += kind.isLink;
+        walk(fd, kind.identity);
+        m_linksOnDescent -= kind.isLink;
+    }
+
+    void leave(const Entry& kind)
+    {
+        Subtree subtree{m_path, {}, kind, m_linksOnDescent};
+        for (OpenFolder& ancestor : m_descent) {
+            if (!ancestor.identity && ancestor.fd >= 0)
+                ancestor.identity = identityOfOpen(ancestor.fd);
+            subtree.above.push_back(ancestor.identity);
+        }
+        m_pieces->push_back({std::exchange(m_buffer, {})});
+        m_pieces->push_back({{}, std::move(subtree)});
+    }
+
+    // Links, and entries whose kind the folder does not tell, are looked up
+    // following links. A link that leads nowhere counts as a file and the
     // name filter decides.
-    static Entry classify(int parentFd, const dirent& entry)
+    static Entry classify(int parentFd, const struct dirent64& entry)
     {
         if (entry.d_type == DT_DIR)
             return {true, false, std::nullopt};
@@ -157,10 +241,16 @@ private:
         return {true, true, identityOf(target)};
     }
 
-    static std::optional<FolderIdentity> identityOfOpen(DIR* dir)
+    // O_NONBLOCK as opendir does: something swapped in for the folder meanwhile never blocks the walk.
+    static int openFolder(int parentFd, const char* name)
+    {
+        return ::openat(parentFd, name, O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
+    }
+
+    static std::optional<FolderIdentity> identityOfOpen(int fd)
     {
         struct stat info;
-        if (::fstat(::dirfd(dir), &info) != 0)
+        if (::fstat(fd, &info) != 0)
             return std::nullopt;
         return identityOf(info);
     }
@@ -170,34 +260,91 @@ private:
     bool isOnDescent(const FolderIdentity& folder)
     {
         for (OpenFolder& ancestor : m_descent) {
-            if (!ancestor.identity)
-                ancestor.identity = identityOfOpen(ancestor.dir);
+            if (!ancestor.identity && ancestor.fd >= 0)
+                ancestor.identity = identityOfOpen(ancestor.fd);
             if (ancestor.identity == folder)
                 return true;
         }
         return false;
     }
 
-    // Opening by the whole path costs fewer system calls than openat plus
-    // fdopendir; paths too long for the kernel go relative to the parent.
-    DIR* openChild(int parentFd, const char* name) const
-    {
-        if (m_path.size() < PATH_MAX)
-            return ::opendir(m_path.c_str());
-        const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
-        DIR* dir = ::fdopendir(fd);
-        if (!dir)
-            ::close(fd);
-        return dir;
-    }
-
     std::string m_path;
+    const Entry m_entry;
     std::string& m_buffer;
-    std::vector<OpenFolder> m_descent;
     int m_linksOnDescent = 0;
+    const std::size_t m_levelsAbove;
+    std::vector<OpenFolder> m_descent;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_leaveDepth = 0;
+    std::vector<Piece>* m_pieces = nullptr;
 };
+
+// Enough subtrees for the threads to share the work evenly; a tree with
+// fewer folders on every level is walked on the calling thread alone.
+constexpr std::size_t kSubtreesToShare = 64;
+
+// Walks the top of the tree a level at a time until enough subtrees are left.
+std::vector<Piece> walkTop(const std::string& folder)
+{
+    std::vector<Piece> pieces;
+    pieces.push_back({{}, Subtree{folder}});
+    for (std::ptrdiff_t left = 1; left > 0 && left < std::ptrdiff_t{kSubtreesToShare};) {
+        std::vector<Piece> next;
+        for (Piece& piece : pieces) {
+            if (piece.subtree) {
+                FolderWalk walk(*piece.subtree, piece.text);
+                walk.leaveSubfolders(next);
+                walk.run();
+            }
+            next.push_back({std::move(piece.text)});
+        }
+        pieces = std::move(next);
+        left = std::count_if(pieces.begin(), pieces.end(), [](const Piece& piece) { return piece.subtree.has_value(); });
+    }
+    return pieces;
+}
+
+// All threads, this one among them, take the subtrees in list order; this
+// one also appends each piece once it and all before it are done, so the
+// text is the one a walk in one go makes and little of it waits in pieces.
+void walkInParallel(std::vector<Piece>& pieces, unsigned threads, std::string& buffer)
+{
+    enum : int { kWaiting, kDone };
+    std::vector<std::atomic<int>> states(pieces.size());
+    std::atomic<std::size_t> next = 0;
+    auto walkNext = [&] {
+        const std::size_t i = next++;
+        if (i >= pieces.size())
+            return false;
+        if (pieces[i].subtree) {
+            try {
+                FolderWalk(*pieces[i].subtree, pieces[i].text).run();
+            } catch (...) {
+                pieces[i].failure = std::current_exception();
+            }
+        }
+        states[i].store(kDone);
+        states[i].notify_one();
+        return true;
+    };
+    std::vector<std::jthread> pool;
+    try {
+        while (pool.size() + 1 < threads)
+            pool.emplace_back([&](std::stop_token stop) { while (!stop.stop_requested() && walkNext()) {} });
+    } catch (const std::system_error&) {
+        // With fewer threads this one walks more.
+    }
+    for (std::size_t done = 0; done < pieces.size();) {
+        if (!walkNext())
+            states[done].wait(kWaiting);
+        for (; done < pieces.size() && states[done].load() == kDone; ++done) {
+            if (pieces[done].failure)
+                std::rethrow_exception(pieces[done].failure);
+            buffer.append(pieces[done].text);
+            std::string().swap(pieces[done].text);
+        }
+    }
+}
 
 }  // namespace
 
@@ -219,7 +366,14 @@ void ScanFolder(const std::string& folder, std::string& buffer)
     constexpr std::size_t kHeadroom = std::size_t{16} << 20;
     if (buffer.capacity() - buffer.size() < kHeadroom)
         buffer.reserve(buffer.size() + kHeadroom);
-    FolderWalk(folder, buffer).run();
+    // A disk serves only so many reads at once; more threads only contend.
+    const unsigned threads = std::min(std::thread::hardware_concurrency(), 4u);
+    if (threads < 2) {
+        FolderWalk(Subtree{folder}, buffer).run();
+        return;
+    }
+    std::vector<Piece> pieces = walkTop(folder);
+    walkInParallel(pieces, threads, buffer);
 }
 
 std::string withTrailingSeparator(std::string folder)

@@ -101,6 +101,7 @@ void Winsock::Accept(int32_t requestId)
     dropPendingConnections();
     m_peerGone = false;
     m_failed = false;
+    m_queuedAfterPush = 0;
 
     connect(m_connection, &QIODevice::readyRead, this, &Winsock::onConnectionReadyRead);
     connect(m_connection, &QAbstractSocket::disconnected, this, &Winsock::onConnectionLost);
@@ -150,8 +151,13 @@ void Winsock::SendData(std::string_view bytes)
     const auto size = static_cast<qint64>(bytes.size());
     if (m_connection->write(bytes.data(), size) != size)
         throw failure(QStringLiteral("Sending failed: %1").arg(m_connection->errorString()));
-    if (bytes.size() < protocol::kListPieceSize || m_connection->bytesToWrite() >= kJoinedBytes)
+    if (bytes.size() < protocol::kListPieceSize) {
         m_connection->flush();
+        m_queuedAfterPush = 0;
+    } else if (m_connection->bytesToWrite() >= m_queuedAfterPush + kJoinedBytes) {
+        m_connection->flush();
+        m_queuedAfterPush = m_connection->bytesToWrite();
+    }
     if (!connectionIsUsable())
         throw failure(QStringLiteral("The connection was lost while sending"));
 }

@@ -63,6 +63,10 @@ private:
 
     bool m_peerGone = false;
     bool m_failed = false;
+    // What the last push of a long transfer left queued: the kernel took no
+    // more, so the next push waits for another 64 KiB rather than ask again
+    // at every piece.
+    qint64 m_queuedAfterPush = 0;
 
     // Events noticed but not yet delivered to the host.
     bool m_dataArrivalDue = false;
