@@ -676,6 +676,16 @@ std::optional<QString> checkSinkDescription(const std::string& description)
     if (!sink || error)
         why = QString::fromUtf8(error ? error->message : "it names no sink");
     g_clear_error(&error);
+    if (sink && !why) {
+        // "audioconvert" parses too, but would leave the sound nowhere to go.
+        GstIterator* sinks = gst_bin_iterate_sinks(GST_BIN(sink));
+        GValue first = G_VALUE_INIT;
+        if (gst_iterator_next(sinks, &first) == GST_ITERATOR_OK)
+            g_value_unset(&first);
+        else
+            why = QStringLiteral("it names no sink");
+        gst_iterator_free(sinks);
+    }
     if (sink)
         gst_object_unref(gst_object_ref_sink(sink));
     return why;

@@ -11,9 +11,9 @@
 #include "mpris/mpris_service.h"
 #include "playback/gst_player.h"
 #include "remote/winsock.h"
+#include "server/audio_output.h"
 #include "server/folder_prescan.h"
 #include "server/qt_settings_store.h"
-#include "server/server_log.h"
 #include "server/server_controller.h"
 #include "server/stall_watch.h"
 #include "shell/artwork.h"
@@ -36,23 +36,6 @@ int printLine(std::FILE* stream, const std::string& line, int exitStatus)
     return exitStatus;
 }
 
-// The stored sound output, "auto" (or nothing) for the desktop's default. One
-// that cannot be used is reported, and the default plays instead.
-std::string chosenAudioOutput(ISettingsStore& settings, IMessageBox& messageBox)
-{
-    const std::string stored = settings.read(kAppName, kSettingsSection, kAudioOutputKey, "auto");
-    const QString trimmed = QString::fromStdString(stored).trimmed();
-    if (trimmed.isEmpty() || trimmed.compare(QStringLiteral("auto"), Qt::CaseInsensitive) == 0)
-        return {};
-    if (const std::optional<QString> why = GstPlayer::checkAudioOutput(stored)) {
-        qCWarning(serverLog) << "AudioOutput" << stored.c_str() << "cannot be used:" << *why;
-        messageBox.show("Cannot use the sound output \"" + stored + "\":\r\n" + why->toStdString()
-                            + "\r\nThe server plays through the desktop's default output instead.",
-                        "Error", MessageStyle::Critical);
-        return {};
-    }
-    return stored;
-}
 
 }  // namespace
 
@@ -94,7 +77,7 @@ int Main(int argc, char** argv)
     QtMessageBox messageBox;
     QtPrompt prompt;
     Winsock winsock;
-    GstPlayer media({.audioOutput = chosenAudioOutput(settings, messageBox)});
+    GstPlayer media({.audioOutput = chosenAudioOutput(settings, messageBox, &GstPlayer::checkAudioOutput)});
     TrackListModel trackList;
     ServerController controller({
         .settings = settings,
