@@ -1,21 +1,16 @@
-// The command-line client: how it reads the server's replies, its arguments, and the program against a scripted
-// server.
+// The command-line client: how it reads the server's replies, its arguments, the program against a scripted server.
 #include "remote/client/client_options.h"
 #include "remote/client/reply_parsing.h"
 #include "support/spin.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <gtest/gtest.h>
 
 namespace tallowcrest {
 namespace {
-
 using Bytes = QList<QByteArray>;
-
 TEST(ClientReplies, AListEndsOnlyAtEndAfterALineEnd)
 {
     struct Piece { QByteArray bytes; bool mayBeComplete; };
@@ -31,7 +26,6 @@ TEST(ClientReplies, AListEndsOnlyAtEndAfterALineEnd)
         EXPECT_EQ(reply.paths(), row.paths) << row.name;
     }
 }
-
 TEST(ClientReplies, NotificationsJoinedInOneBlockAreToldApart)
 {
     const struct { const char* name; QByteArray block; Bytes lines; } rows[] = {
@@ -47,7 +41,6 @@ TEST(ClientReplies, NotificationsJoinedInOneBlockAreToldApart)
         EXPECT_EQ(lines, row.lines) << row.name;
     }
 }
-
 TEST(ClientReplies, AnOpenIsAnsweredByATitleOrCode12)
 {
     const struct { const char* name; QByteArray block, path; OpenReply::Kind kind; QByteArray title; } rows[] = {
@@ -60,7 +53,6 @@ TEST(ClientReplies, AnOpenIsAnsweredByATitleOrCode12)
         EXPECT_EQ(std::pair(reply.kind, reply.title), std::pair(row.kind, row.title)) << row.name;
     }
 }
-
 TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
 {
     const QByteArray path = "/m/Caf\xe9 \xff/--odd name.mp3\r\n";
@@ -81,7 +73,6 @@ TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
         EXPECT_TRUE(!parsed.options && !parsed.error.isEmpty()) << arguments.join(' ').constData();
     }
 }
-
 class ClientProgram : public ::testing::Test {
 protected:
     void start(QProcess& client, const QStringList& arguments)
@@ -106,7 +97,6 @@ protected:
     QTcpServer server;
     const QString port = server.listen(QHostAddress::LocalHost, 0) ? QString::number(server.serverPort()) : "no port";
 };
-
 TEST_F(ClientProgram, PrintsTheRepliesAndExitsWithTheirStatus)
 {
     const struct { const char* name; QStringList arguments; std::optional<Bytes> replies; int status; std::string out, err; }
@@ -123,7 +113,6 @@ TEST_F(ClientProgram, PrintsTheRepliesAndExitsWithTheirStatus)
         EXPECT_EQ(run(row.arguments, row.replies), std::tuple(row.status, row.out, row.err)) << row.name;
     EXPECT_EQ(std::get<0>(run({"shuffle", "maybe"})), 2) << "a usage error";
 }
-
 TEST_F(ClientProgram, ARefusedConnectionIsTriedAgainForTwoSecondsBeforeItCounts)
 {
     server.close();
@@ -145,6 +134,5 @@ TEST_F(ClientProgram, ARefusedConnectionIsTriedAgainForTwoSecondsBeforeItCounts)
     EXPECT_EQ(std::get<2>(run({"list"})),
               "tallowcrest-remote: cannot connect to 127.0.0.1:" + port.toStdString() + ": Connection refused\n");
 }
-
 }  // namespace
 }  // namespace tallowcrest
