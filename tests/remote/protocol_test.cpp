@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -56,10 +57,8 @@ TEST_F(ProtocolTest, TheListIsStartEachRowWithCrLfAndEndByteForByteAndRefillsThe
     const std::string received = m_client.receiveUntil([](const std::string& s) { return s.ends_with("END"); });
     const std::vector<std::string> rows = m_server->rows();
     EXPECT_EQ(std::multiset(rows.begin(), rows.end()), tracks);
-    std::string expected;
-    for (const std::string& row : rows)
-        expected += row + "\r\n";
-    EXPECT_EQ(received, "START" + expected + "END");
+    const auto crLf = [](std::string list, const std::string& row) { return list + row + "\r\n"; };
+    EXPECT_EQ(received, std::accumulate(rows.begin(), rows.end(), std::string("START"), crLf) + "END");
 }
 TEST_F(ProtocolTest, OneClientIsServedAtATimeAndTheNextOnceItLeaves)
 {
@@ -69,7 +68,6 @@ TEST_F(ProtocolTest, OneClientIsServedAtATimeAndTheNextOnceItLeaves)
     EXPECT_FALSE(second.connect(m_port));
     EXPECT_EQ(errno, ECONNREFUSED);
     EXPECT_EQ(ask("02", "CODE_12"), "CODE_12") << "the first client is not disturbed";
-    // One that leaves right after asking.
     m_client.send("01" + library() + "/missing.mp3");
     m_client.close();
     ASSERT_TRUE(second.connect(m_port, 5000)) << std::strerror(errno);

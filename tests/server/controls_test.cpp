@@ -1,5 +1,4 @@
-// The rules every hand at the machine goes through, once: each command in each state, how each hand reports it, what
-// a failed request logs, what plays after a track ends or fails (the player's own reports are the playback tests').
+// The rules every hand at the machine goes through, once, and what plays after a track ends or fails.
 #include "library/track_scan.h"
 #include "shell/player_strip.h"
 #include "support/fake_server.h"
@@ -16,10 +15,9 @@ namespace {
 using namespace std::string_literals;
 using Status = IMediaPlayer::PlaybackState;
 using Command = std::function<Outcome(Controls&)>;
-struct State { const char* name; const char* file; Status status; };
-const State kNothingLoaded{"nothing loaded", "", Status::Stopped}, kPlaying{"playing", "/m/a.mp3", Status::Playing};
-const State kStates[] = {kNothingLoaded, kPlaying, {"paused", "/m/a.mp3", Status::Paused},
-                         {"stopped", "/m/a.mp3", Status::Stopped}};
+struct State { const char* name; const char* file = "/m/a.mp3"; Status status = Status::Stopped; };
+const State kNothingLoaded{"nothing loaded", ""}, kPlaying{"playing", "/m/a.mp3", Status::Playing};
+const State kStates[] = {kNothingLoaded, kPlaying, {"paused", "/m/a.mp3", Status::Paused}, {"stopped"}};
 class ControlsTest : public ::testing::Test {
 protected:
     void enter(const State& state)
@@ -55,8 +53,7 @@ TEST_F(ControlsTest, TransportAndSeekActOnlyOnALoadedTrack)
                 << command.name << " when " << state.name;
         }
 }
-// Arguments of requests that take none are ignored. A failed one logs a line with its opcode, the reason and no more
-// than the first 200 bytes the client sent; one that goes well, nothing.
+// Arguments are ignored where none is taken. A failed request logs its opcode, the reason and at most 200 bytes sent.
 TEST_F(ControlsTest, EachRequestOfAClientReachesItsControlAndOnlyAFailedOneIsLogged)
 {
     server.connectClient();
@@ -268,7 +265,7 @@ TEST_F(ControlsTest, ReplayGainIsStoredAndAutoTakesTheAlbumsGainInOrderAndTheTra
         server.controls().setShuffleQuietly(row.shuffle);
         server.controls().setReplayGain(row.mode);
         EXPECT_EQ(std::pair(server.media.gain.first, server.settings.read(kAppName, kSettingsSection, kReplayGainKey, "")),
-                  std::pair(row.gain, std::string(row.stored))) << row.stored << (row.shuffle ? " at random" : " in order");
+                  std::pair(row.gain, std::string(row.stored))) << row.stored << (row.shuffle ? " shuffled" : "");
     }
 }
 }  // namespace
