@@ -1,21 +1,16 @@
-// The command-line client: how it reads the server's replies, its arguments, and the program against a scripted
-// server.
+// The command-line client: how it reads the server's replies, its arguments, the program against a scripted server.
 #include "remote/client/client_options.h"
 #include "remote/client/reply_parsing.h"
 #include "support/spin.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <gtest/gtest.h>
 
 namespace tallowcrest {
 namespace {
-
 using Bytes = QList<QByteArray>;
-
 TEST(ClientReplies, AListEndsOnlyAtEndAfterALineEnd)
 {
     struct Piece { QByteArray bytes; bool mayBeComplete; };
@@ -31,7 +26,6 @@ TEST(ClientReplies, AListEndsOnlyAtEndAfterALineEnd)
         EXPECT_EQ(reply.paths(), row.paths) << row.name;
     }
 }
-
 TEST(ClientReplies, NotificationsJoinedInOneBlockAreToldApart)
 {
     const struct { const char* name; QByteArray block; Bytes lines; } rows[] = {
@@ -47,7 +41,6 @@ TEST(ClientReplies, NotificationsJoinedInOneBlockAreToldApart)
         EXPECT_EQ(lines, row.lines) << row.name;
     }
 }
-
 TEST(ClientReplies, AnOpenIsAnsweredByATitleOrCode12)
 {
     const struct { const char* name; QByteArray block, path; OpenReply::Kind kind; QByteArray title; } rows[] = {
@@ -60,7 +53,6 @@ TEST(ClientReplies, AnOpenIsAnsweredByATitleOrCode12)
         EXPECT_EQ(std::pair(reply.kind, reply.title), std::pair(row.kind, row.title)) << row.name;
     }
 }
-
 TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
 {
     const QByteArray path = "/m/Caf\xe9 \xff/--odd name.mp3\r\n";
@@ -70,8 +62,7 @@ TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
         {{"open", path}, "01" + path}, {{"--port=1234", "--", "open", "--help"}, "01--help"}};
     for (const auto& [arguments, bytes] : good) {
         const ParsedArguments parsed = parseClientArguments(arguments);
-        ASSERT_TRUE(parsed.options) << arguments.join(' ').constData();
-        EXPECT_EQ(requestBytes(*parsed.options), bytes);
+        EXPECT_EQ(parsed.options ? requestBytes(*parsed.options) : parsed.error.toUtf8(), bytes) << bytes.data();
     }
     const Bytes bad[] = {{}, {"dance"}, {"--port", "0", "list"}, {"--port", "65536", "list"}, {"--port", "12ab", "list"},
                          {"--port"}, {"--timeout", "0", "list"}, {"--timeout", "nan", "list"}, {"--host=", "list"},
@@ -81,7 +72,6 @@ TEST(ClientArguments, EachCommandSendsItsBytesAndBadArgumentsAreUsageErrors)
         EXPECT_TRUE(!parsed.options && !parsed.error.isEmpty()) << arguments.join(' ').constData();
     }
 }
-
 class ClientProgram : public ::testing::Test {
 protected:
     void start(QProcess& client, const QStringList& arguments)
@@ -106,7 +96,6 @@ protected:
     QTcpServer server;
     const QString port = server.listen(QHostAddress::LocalHost, 0) ? QString::number(server.serverPort()) : "no port";
 };
-
 TEST_F(ClientProgram, PrintsTheRepliesAndExitsWithTheirStatus)
 {
     const struct { const char* name; QStringList arguments; std::optional<Bytes> replies; int status; std::string out, err; }
@@ -123,18 +112,16 @@ TEST_F(ClientProgram, PrintsTheRepliesAndExitsWithTheirStatus)
         EXPECT_EQ(run(row.arguments, row.replies), std::tuple(row.status, row.out, row.err)) << row.name;
     EXPECT_EQ(std::get<0>(run({"shuffle", "maybe"})), 2) << "a usage error";
 }
-
 TEST_F(ClientProgram, ARefusedConnectionIsTriedAgainForTwoSecondsBeforeItCounts)
 {
     server.close();
     QProcess late;
     start(late, {"louder"});
-    // It pauses between tries only once refused.
-    const auto refused = [&] {
+    const auto pausingAfterARefusal = [&] {
         QFile wchan(QString("/proc/%1/wchan").arg(late.processId()));
         return wchan.open(QIODevice::ReadOnly) && wchan.readAll() == "hrtimer_nanosleep";
     };
-    ASSERT_TRUE(SpinUntil(refused));
+    ASSERT_TRUE(SpinUntil(pausingAfterARefusal));
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, port.toUShort()));
     ASSERT_TRUE(server.waitForNewConnection(5000));
     std::unique_ptr<QTcpSocket> connection(server.nextPendingConnection());
@@ -145,6 +132,5 @@ TEST_F(ClientProgram, ARefusedConnectionIsTriedAgainForTwoSecondsBeforeItCounts)
     EXPECT_EQ(std::get<2>(run({"list"})),
               "tallowcrest-remote: cannot connect to 127.0.0.1:" + port.toStdString() + ": Connection refused\n");
 }
-
 }  // namespace
 }  // namespace tallowcrest
