@@ -10,7 +10,6 @@
 namespace tallowcrest::testing {
 namespace {
 using namespace std::string_literals;
-
 // The connection paired with the old token gets a close frame, then the end; a port in use is an "Error" box.
 TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBeforeAndTheServerGoesOn)
 {
