@@ -43,12 +43,7 @@ protected:
     // An ID3v2.4 tag with one TXXX frame, as taggers write ReplayGain.
     static void prependReplayGain(const std::string& file, const char* gain)
     {
-        const auto syncsafe = [](int n) {
-            QByteArray bytes(4, '\0');
-            for (int i = 0; i < 4; ++i)
-                bytes[i] = char(n >> (21 - 7 * i) & 0x7f);
-            return bytes;
-        };
+        const auto syncsafe = [](int n) { return QByteArray(3, '\0') + char(n); };  // for sizes below 128
         const QByteArray body = QByteArray("\x03REPLAYGAIN_TRACK_GAIN", 22) + '\0' + gain;
         const QByteArray frame = "TXXX" + syncsafe(body.size()) + QByteArray(2, '\0') + body;
         QFile mp3(QString::fromStdString(file));
