@@ -17,7 +17,6 @@ namespace tallowcrest {
 namespace {
 using namespace std::string_literals;
 using State = IMediaPlayer::PlaybackState;
-
 // Counts a pipeline thread's state changes; the next `next` of them hang until the test ends or holdMs pass.
 struct Hang {
     void operator()()
@@ -28,7 +27,6 @@ struct Hang {
     std::atomic<int> changes = 0, next = 0, hung = 0, outlasted = 0, holdMs = 30000;
     std::counting_semaphore<> release{0};
 };
-
 class GstPlayerTest : public ::testing::Test {
 protected:
     GstPlayerTest()
@@ -67,7 +65,6 @@ protected:
     std::vector<qint64> positions;
     std::size_t positionsAtEnd = 0;
 };
-
 // A pipeline hung for longer than the player's patience is replaced by a fresh one with the same wish.
 TEST_F(GstPlayerTest, EveryWayOfPlayingAFileThroughEndsItOnceAtItsEnd)
 {

@@ -10,7 +10,6 @@
 namespace tallowcrest::testing {
 namespace {
 using namespace std::string_literals;
-
 // The connection paired with the old token gets a close frame, then the end; a port in use is an "Error" box.
 TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBeforeAndTheServerGoesOn)
 {
@@ -19,7 +18,6 @@ TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBeforeAndTheServerGoesOn)
     const uint16_t webPort = freePort();
     server.settings.save(kAppName, kSettingsSection, kWebPortKey, std::to_string(webPort));
     const auto token = [&] { return server.settings.read(kAppName, kSettingsSection, kWebTokenKey, ""); };
-    // Everything that arrives for a request until wanted has come.
     const auto ask = [&](WireClient& client, const std::string& request, const std::string& wanted = "\r\n") {
         EXPECT_TRUE(client.connect(webPort, 3000) && client.send(request + "\r\n\r\n"));
         return client.receiveUntil([&](const std::string& r) { return r.find(wanted) != r.npos; });

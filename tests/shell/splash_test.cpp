@@ -1,12 +1,9 @@
 #include "shell/frm_splash.h"
-
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace tallowcrest::testing {
 namespace {
-
 TEST(Splash, GoesOnAKeyThatTypesACharacterAndStaysOnOneThatTypesNone)
 {
     const struct { const char* name; Qt::Key key; bool goes; } rows[] = {{"a", Qt::Key_A, true},

@@ -8,7 +8,6 @@
 namespace tallowcrest::testing {
 namespace {
 using Log = std::vector<std::string>;
-
 // The events raised, the shell's calls and the property changes ("~Name") as steps run: a mouse code, "tick" (of
 // the single-click timer), "show", "hide", "menu" (SysMenu on), "tip TEXT", "icon", "noicon", "read" or "read{}"
 // (the bag below or none), "copy" or "design" (a new icon, on a design surface for the latter, reads the old one's).
@@ -54,7 +53,6 @@ Log runShellIcon(const Log& steps)
     icon.reset();
     return shell.log;
 }
-
 // A row that expects property changes gets only those; any other gets all but them.
 void expectLogs(std::initializer_list<std::tuple<const char*, Log, Log>> rows)
 {

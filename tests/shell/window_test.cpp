@@ -47,7 +47,6 @@ protected:
         emit media.stateChanged(), emit media.durationChanged(length), emit media.positionChanged(position);
         media.calls.clear();
     }
-
     FakeServer server;
     TrayHere tray;
     frmMain window{{.controller = server.controller, .trackList = server.lstFiles, .trayShell = &tray}};
@@ -132,7 +131,8 @@ TEST_F(FrmMainTest, RestoredBeforeItIsHiddenItStaysShownWithNoIcon)
     window.setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(SpinUntil([&] { return !window.shellIcon().iconAdded(); }) && window.isVisible());
 }
-// Minimised from maximised; a release of the left button is followed by a single click, which changes nothing.
+// Minimised from maximised; a release of the left button is followed by a single click, which changes nothing. The
+// mouse codes of each activation are checked with the tray shell's.
 TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
 {
     window.show();
@@ -140,7 +140,6 @@ TEST_F(FrmMainTest, MinimisedItWaitsInTheTrayUntilTheIconIsClicked)
     window.shellIcon().events.SingleClick = [&](int) { ++singleClicks; };
     for (const auto& [name, code, reason, restores, singleClicksAfter] :
          {std::tuple{"a move", 512, Reason::Unknown, false, 0}, {"a left press", 513, Reason::Unknown, false, 0},
-          {"a right press", 516, Reason::Unknown, false, 0}, {"a middle click", 0, Reason::MiddleClick, false, 0},
           {"a left click", 0, Reason::Trigger, true, 1}, {"a right click", 0, Reason::Context, true, 1},
           {"a double click", 0, Reason::DoubleClick, true, 2}}) {
         if (window.isVisible()) {
@@ -194,14 +193,14 @@ TEST_F(FrmMainTest, TheStripSeeksAsItsSliderMoves)
         EXPECT_EQ(server.media.calls.back(), call) << name;
     }
 }
-
 TEST_F(FrmMainTest, TheStripWarnsOnceTheSoundPlaysIntoNothing)
 {
     auto* warning = inStrip<QLabel>("Warning");
     EXPECT_TRUE(warning->isHidden());
     server.media.noSound = true;
     emit server.media.soundOutputLost();
-    EXPECT_EQ(std::pair(warning->isHidden(), warning->text()), std::pair(false, QString("No sound output: see the README")));
+    EXPECT_EQ(std::pair(warning->isHidden(), warning->text()),
+              std::pair(false, QString("No sound output: see the README")));
 }
 
 }  // namespace
