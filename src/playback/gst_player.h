@@ -18,10 +18,10 @@ struct GstPlayerOptions {
     int stuckAfterMs = 4000;
     // Runs on the pipeline thread right before each state change; tests
     // inject a hang here.
-    std::function<void()> beforeStateChange;
+    std::function<void()> beforeStateChange = {};
     // Where the sound goes: a sink description as gst-launch-1.0 writes it
     // ("alsasink device=hw:1"), or empty for the desktop's default output.
-    std::string audioOutput;
+    std::string audioOutput = {};
 };
 
 // The media player on GStreamer's playbin. Every GStreamer call runs on a
