@@ -6,7 +6,6 @@
 #include "server/server_controller.h"
 #include "server/settings_store.h"
 #include "support/fakes.h"
-
 #include <filesystem>
 #include <fstream>
 #include <map>

@@ -2,9 +2,8 @@
 #include "support/mp3_fixture.h"
 #include "support/server_process.h"
 #include "support/spin.h"
-
 #include <gtest/gtest.h>
-
+#include <numeric>
 #include <random>
 
 namespace tallowcrest::testing {
@@ -14,8 +13,7 @@ using Step = std::pair<std::string, std::string>;  // a request and its whole re
 
 // The real server program on 30 s tracks on three levels (none ends while a test runs, so the server never speaks
 // unasked), a file that is no track, and copies under long names that make unread lists more than the buffers hold.
-class ServerProgram : public ::testing::Test {
-protected:
+struct ServerProgram : ::testing::Test {
     void SetUp() override
     {
         std::filesystem::create_directories(root() + "/Album/Deeper");
@@ -33,7 +31,6 @@ protected:
         ASSERT_EQ(server->startFailure(), "");
     }
     std::string root() const { return dir.path().toStdString(); }
-
     QTemporaryDir dir;
     std::vector<Step> opens;
     Step list;
@@ -70,10 +67,9 @@ std::string listed(const std::vector<std::string>& a, const std::vector<std::str
 {
     std::vector<std::string> missing;
     std::ranges::set_difference(a, b, std::back_inserter(missing));
-    std::string text;
-    for (const std::string& item : missing)
-        text += "\n  " + item;
-    return text;
+    return std::accumulate(missing.begin(), missing.end(), std::string(), [](auto text, auto& item) {
+        return text + "\n  " + item;
+    });
 }
 
 TEST_F(Soak, ThousandsOfSessionsAreAnsweredExactlyAndLeaveNothingBehind)
@@ -116,8 +112,7 @@ TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    // Any byte but a digit, so that no piece of a block reads as an opcode.
-    const auto junk = [&](std::size_t size) {
+    const auto junk = [&](std::size_t size) {  // any byte but a digit, so that no piece of a block reads as an opcode
         std::string bytes(size, '\0');
         for (char& c : bytes)
             c = static_cast<char>((c = static_cast<char>(random())) >= '0' && c <= '9' ? c | 0x80 : c);
@@ -149,11 +144,9 @@ TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
         } else {
             client.shutdownWrite();
             const std::string got = client.receiveUntil([](const std::string&) { return false; }, 120000);
-            // How many copies of the word make up the whole reply; none when anything else is there.
-            std::size_t count = 0;
-            while (count * hostile.word.size() < got.size() && got.compare(count * hostile.word.size(), hostile.word.size(), hostile.word) == 0)
-                ++count;
-            EXPECT_TRUE(count * hostile.word.size() == got.size() && count >= hostile.least && count <= hostile.most)
+            const std::size_t count = got.size() / hostile.word.size();  // copies of the word if they make up the reply
+            const bool copies = got == QByteArray::fromStdString(hostile.word).repeated(int(count)).toStdString();
+            EXPECT_TRUE(copies && count >= hostile.least && count <= hostile.most)
                 << hostile.what << ": " << count << " copies of " << got.size() << " bytes";
         }
         ASSERT_EQ(session(server->port(), {opens[0], list}), "") << "after " << hostile.what << server->output();

@@ -6,13 +6,12 @@
 #include "server/qt_settings_store.h"
 #include "server/server_controller.h"
 #include "support/fakes.h"
-
 #include <QDir>
 
 namespace tallowcrest::testing {
 
-// The window's logic as the start-up builds it, without the window: the dialogs are fakes, the settings file is
-// real and of its own, and the list file goes to a folder of its own (test programs run side by side).
+// The window's logic as the start-up builds it, without the window: fake dialogs, a settings file of its own, and
+// the list file in a folder of its own (test programs run side by side).
 template <class Socket, class Player>
 struct AssembledServer {
     explicit AssembledServer(std::function<std::string()> trackListFile = {}, std::function<float()> draw = {})
@@ -29,12 +28,11 @@ struct AssembledServer {
     std::string caption() const { return nowPlaying().caption().toStdString(); }
     std::vector<std::string> rows() const
     {
-        std::vector<std::string> rows;
+        std::vector<std::string> rows(lstFiles.count());
         for (int i = 0; i < lstFiles.count(); ++i)
-            rows.emplace_back(lstFiles.row(i));
+            rows[i] = lstFiles.row(i);
         return rows;
     }
-
     IsolatedSettings isolation;
     QTemporaryDir work;
     QtSettingsStore settings;

@@ -4,10 +4,8 @@
 #include "remote/socket.h"
 #include "server/dialogs.h"
 #include "shell/shell_icon.h"
-
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <deque>
 #include <functional>
 #include <numeric>
@@ -38,11 +36,11 @@ public:
     // What the server sends in answer to block, as it arrives from the client.
     std::string answer(const std::string& block)
     {
-        sent.clear(), incoming = block;
+        sent.clear();
+        incoming = block;
         emit dataArrival();
         return allSent();
     }
-
     int32_t localPort = 0;
     SocketState state = SocketState::Closed;
     long sendsBeforeFailure = -1;  // negative: never fails
@@ -107,7 +105,7 @@ public:
         onAsk ? onAsk() : void();
         if (answers.empty())
             throw std::runtime_error("the test has no answer for: " + message);
-        std::string answer = std::move(answers.front());
+        const std::string answer = answers.front();
         answers.pop_front();
         return answer;
     }
@@ -119,22 +117,20 @@ public:
 // Logs each call as "add 'tip shown' icon" (icon: a picture came) and each system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
-    void addIcon(const NotifyData& record) override { logCall("add ", record); }
-    void modifyIcon(const NotifyData& record) override { logCall("modify ", record); }
-    void deleteIcon(const NotifyData& record) override { logCall("delete ", record); }
+    void addIcon(const NotifyData& record) override { log.push_back(line("add ", record)); }
+    void modifyIcon(const NotifyData& record) override { log.push_back(line("modify ", record)); }
+    void deleteIcon(const NotifyData& record) override { log.push_back(line("delete ", record)); }
     QPoint cursorPos() const override { return {640, 790}; }
     void popupSystemMenu(QObject* window, QPoint at) override
     {
         log.push_back(QString("menu of %1 at %2,%3").arg(window->objectName()).arg(at.x()).arg(at.y()).toStdString());
     }
     bool available() const override { return true; }
-    std::vector<std::string> log;
-
-private:
-    void logCall(const QString& call, const NotifyData& record)
+    static std::string line(const QString& call, const NotifyData& record)
     {
-        log.push_back((call + "'" + record.tipShown() + "'" + (record.hIcon.isNull() ? "" : " icon")).toStdString());
+        return (call + "'" + record.tipShown() + "'" + (record.hIcon.isNull() ? "" : " icon")).toStdString();
     }
+    std::vector<std::string> log;
 };
 
 // A single-click timer that fires only when the test calls tick().

@@ -6,7 +6,7 @@
 
 namespace tallowcrest::testing {
 
-// Of the real socket and player. It stores the folder and port as a user would, then loads.
+// Of the real socket and player; stores the folder and port as a user would, then loads.
 struct LiveServer : AssembledServer<Winsock, GstPlayer> {
     LiveServer(const std::string& mediaFolder, const std::string& portText)
     {

@@ -2,14 +2,12 @@
 
 #include <QMutex>
 #include <QString>
-
 #include <atomic>
 #include <vector>
 
 namespace tallowcrest {
 
-// Records what any thread logs while it lives (as far as the categories let it through), in place of the handler
-// before it.
+// Records what any thread logs (as far as the categories let it through) while it lives, in place of the handler.
 class LogCapture {
 public:
     struct Message { QString category; QtMsgType type; QString text; };
@@ -21,9 +19,9 @@ public:
     {
         const QMutexLocker lock(&m_mutex);
         std::vector<Message> found;
-        for (const Message& message : m_messages)
-            if (message.category == category && message.type != QtDebugMsg && message.type != QtInfoMsg)
-                found.push_back(message);
+        std::ranges::copy_if(m_messages, std::back_inserter(found), [&](const Message& message) {
+            return message.category == category && message.type != QtDebugMsg && message.type != QtInfoMsg;
+        });
         return found;
     }
 

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -12,8 +11,7 @@
 namespace tallowcrest {
 
 // Writes a real MP3 (440 Hz, stereo, 44.1 kHz; each length encoded once by sox and lame) to dir/name, name being raw
-// file-system bytes, and returns its path; throws std::runtime_error saying why. QTemporaryDir cannot remove names
-// that are not UTF-8: remove those by their bytes.
+// file-system bytes; returns its path or throws saying why. Names that are not UTF-8 are for the test to remove.
 inline std::string MakeMp3(const QString& dir, const std::string& name, double seconds = 1.0)
 {
     static QTemporaryDir cacheDir;

@@ -1,22 +1,20 @@
 #pragma once
 
+#include "support/spin.h"
 #include "support/wire_client.h"
-
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <signal.h>
-
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace tallowcrest::testing {
 
 // The real server program as a user starts it: its own home and XDG folders, a settings file naming the media
-// folder and free ports, no display. The constructor returns once the port listens (after the splash); the
-// destructor ends the process.
+// folder and free ports, no display. Constructed once the port listens (after the splash); destroyed, it ends.
 class ServerProcess {
 public:
     explicit ServerProcess(const std::string& mediaFolder)
@@ -46,29 +44,23 @@ public:
         process.setStandardInputFile(QProcess::nullDevice());
         process.setStandardOutputFile(home + "/server.log");
         process.setStandardErrorFile(home + "/server.log");
-        // The standard three only, as from a desktop launcher, not what the test runner left open to us.
-        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);  // the standard three only, as from a desktop launcher
         qint64 pid = 0;
-        if (!process.startDetached(&pid)) {
+        if (!process.startDetached(&pid))
             m_startFailure = "cannot start the server: " + process.errorString().toStdString();
-            return;
-        }
         m_pid = static_cast<pid_t>(pid);
-        for (const QDeadlineTimer deadline(30000); !listens() && m_startFailure.empty(); QThread::msleep(20))
+        const auto listens = [this, listening = "tcp LISTEN :" + std::to_string(m_port)] {
+            return std::ranges::any_of(tcpSockets(), [&](const auto& socket) { return socket.second == listening; });
+        };
+        for (const QDeadlineTimer deadline(30000); m_startFailure.empty() && !listens(); QThread::msleep(20))
             if (!running() || deadline.hasExpired())
                 m_startFailure = "the server did not listen on port " + std::to_string(m_port) + ": " + output();
     }
     ~ServerProcess()
     {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGTERM);
-        for (const QDeadlineTimer deadline(3000); running() && !deadline.hasExpired();)
-            QThread::msleep(20);
-        if (running())
+        if (m_pid > 0 && ::kill(m_pid, SIGTERM) == 0 && !WaitUntil([this] { return !running(); }, 3000))
             ::kill(m_pid, SIGKILL);
     }
-
     // Empty when the server listens; otherwise why it does not.
     const std::string& startFailure() const { return m_startFailure; }
     uint16_t port() const { return m_port; }
@@ -84,11 +76,7 @@ public:
     // other inode by its kind alone (inode numbers differ from one reading to the next).
     std::vector<std::string> openDescriptors() const
     {
-        static const char* const kStates[] = {"", "ESTABLISHED", "SYN_SENT", "SYN_RECV", "FIN_WAIT1", "FIN_WAIT2",
-                                              "TIME_WAIT", "CLOSE", "CLOSE_WAIT", "LAST_ACK", "LISTEN", "CLOSING"};
-        std::map<std::string, std::string> tcp;
-        for (const auto& [inode, row] : tcpTable())
-            tcp[inode] = std::string("tcp ") + (row.state < std::size(kStates) ? kStates[row.state] : "?") + " :" + std::to_string(row.port);
+        const auto tcp = tcpSockets();
         std::vector<std::string> targets;
         std::error_code error;
         for (const auto& fd : std::filesystem::directory_iterator(proc() + "/fd", error)) {
@@ -119,24 +107,24 @@ public:
     long residentKiB() const { return status("VmRSS").empty() ? -1 : std::stol(status("VmRSS")); }
 
 private:
-    struct TcpRow { unsigned long state, port; };
     std::string proc() const { return "/proc/" + std::to_string(m_pid); }
-    // The TCP sockets of the server's network by inode, IPv4 and IPv6.
-    std::map<std::string, TcpRow> tcpTable() const
+    // The TCP sockets of the server's network, IPv4 and IPv6, by inode: "tcp STATE :PORT".
+    std::map<std::string, std::string> tcpSockets() const
     {
-        std::map<std::string, TcpRow> rows;
+        static const char* const kStates[] = {"?", "ESTABLISHED", "SYN_SENT", "SYN_RECV", "FIN_WAIT1", "FIN_WAIT2",
+                                              "TIME_WAIT", "CLOSE", "CLOSE_WAIT", "LAST_ACK", "LISTEN", "CLOSING"};
+        std::map<std::string, std::string> sockets;
         for (const char* table : {"/net/tcp", "/net/tcp6"}) {
             std::ifstream in(proc() + table);
             std::string line, slot, local, remote, state, skip, inode;
             for (std::getline(in, line); in >> slot >> local >> remote >> state >> skip >> skip >> skip >> skip >> skip
-                                         >> inode && std::getline(in, line);)
-                rows[inode] = {std::stoul(state, nullptr, 16), std::stoul(local.substr(local.find(':') + 1), nullptr, 16)};
+                                         >> inode && std::getline(in, line);) {
+                const unsigned long code = std::stoul(state, nullptr, 16);
+                sockets[inode] = std::string("tcp ") + (code < std::size(kStates) ? kStates[code] : "?") + " :"
+                                 + std::to_string(std::stoul(local.substr(local.find(':') + 1), nullptr, 16));
+            }
         }
-        return rows;
-    }
-    bool listens() const
-    {
-        return std::ranges::any_of(tcpTable(), [&](const auto& row) { return row.second.state == 10 && row.second.port == m_port; });
+        return sockets;
     }
     // Started detached, the server is not our child: the system knows its state.
     std::string status(const std::string& field) const

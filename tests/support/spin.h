@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
-
 #include <functional>
 
 namespace tallowcrest {
@@ -30,11 +29,6 @@ inline void SpinPosted()
     bool done = false;
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&done] { done = true; }, Qt::QueuedConnection);
     SpinUntil([&] { return done; });
-}
-
-inline void SpinFor(int ms)
-{
-    SpinUntil([] { return false; }, ms);
 }
 
 }  // namespace tallowcrest

@@ -4,12 +4,10 @@
 #include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QThread>
-
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
-
 #include <cerrno>
 #include <fstream>
 #include <functional>
@@ -18,8 +16,7 @@
 
 namespace tallowcrest::testing {
 
-// A plain POSIX TCP client for the protocol, byte for byte. Every wait runs the Qt event loop too, so the server
-// may live in this thread.
+// A plain POSIX TCP client for the protocol, byte for byte. Every wait runs Qt's events too: the server may live here.
 class WireClient {
 public:
     ~WireClient() { close(); }
@@ -89,9 +86,8 @@ private:
             return false;
         char chunk[65536];
         const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
-        if (got <= 0)
-            return (m_peerClosed = got == 0 || errno != EINTR), false;
-        return into.append(chunk, static_cast<std::size_t>(got)), true;
+        m_peerClosed |= got == 0 || (got < 0 && errno != EINTR);
+        return got > 0 && (into.append(chunk, static_cast<std::size_t>(got)), true);
     }
 
     int m_fd = -1;
