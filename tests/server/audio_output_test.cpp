@@ -20,9 +20,10 @@ TEST(AudioOutput, AStoredSinkIsUsedAndOneThatCannotBeIsReportedOnceForTheDefault
         RecordingMessageBox messageBox;
         settings.save(kAppName, kSettingsSection, kAudioOutputKey, row.stored);
         EXPECT_EQ(chosenAudioOutput(settings, messageBox, &GstPlayer::checkAudioOutput), row.used) << row.name;
-        ASSERT_EQ(messageBox.shown.size(), std::size_t(row.reported)) << row.name;
-        if (row.reported)
-            EXPECT_EQ(messageBox.shown[0].title, "Error") << row.name;
+        std::vector<std::string> titles;
+        for (const auto& shown : messageBox.shown)
+            titles.push_back(shown.title);
+        EXPECT_EQ(titles, row.reported ? std::vector<std::string>{"Error"} : std::vector<std::string>{}) << row.name;
     }
 }
 
