@@ -309,8 +309,8 @@ std::vector<Piece> walkTop(const std::string& folder)
 // text is the one a walk in one go makes and little of it waits in pieces.
 void walkInParallel(std::vector<Piece>& pieces, unsigned threads, std::string& buffer)
 {
-    enum : int { kWaiting, kDone };
-    std::vector<std::atomic<int>> states(pieces.size());
+    enum class Walked { Waiting, Done };
+    std::vector<std::atomic<Walked>> states(pieces.size());
     std::atomic<std::size_t> next = 0;
     auto walkNext = [&] {
         const std::size_t i = next++;
@@ -323,7 +323,7 @@ void walkInParallel(std::vector<Piece>& pieces, unsigned threads, std::string& b
                 pieces[i].failure = std::current_exception();
             }
         }
-        states[i].store(kDone);
+        states[i].store(Walked::Done);
         states[i].notify_one();
         return true;
     };
@@ -336,8 +336,8 @@ void walkInParallel(std::vector<Piece>& pieces, unsigned threads, std::string& b
     }
     for (std::size_t done = 0; done < pieces.size();) {
         if (!walkNext())
-            states[done].wait(kWaiting);
-        for (; done < pieces.size() && states[done].load() == kDone; ++done) {
+            states[done].wait(Walked::Waiting);
+        for (; done < pieces.size() && states[done].load() == Walked::Done; ++done) {
             if (pieces[done].failure)
                 std::rethrow_exception(pieces[done].failure);
             buffer.append(pieces[done].text);
