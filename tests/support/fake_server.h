@@ -21,7 +21,8 @@ struct AssembledServer {
     {
         if (!listFile)
             listFile = [this] { return work.filePath("tracks.temp").toStdString(); };
-        return {settings, lstFiles, messageBox, prompt, winsock, media, prescan, std::move(listFile), std::move(draw)};
+        return {.settings = settings, .lstFiles = lstFiles, .messageBox = messageBox, .prompt = prompt, .winsock = winsock,
+                .media = media, .prescan = prescan, .trackListFile = std::move(listFile), .drawRandom = std::move(draw)};
     }
     Controls& controls() { return controller.controls(); }
     const NowPlaying& nowPlaying() const { return controller.nowPlaying(); }
