@@ -43,7 +43,7 @@ def capture(build, work, pieces, piece_samples, replaygain="off"):
     for i in range(len(pieces)):
         open(f"{media}/t{i:03}.mp3", "wb").close()
     server = Server(build, media=media, web=0)
-    with open(f"{server.home}/config/TallowcrestServer/TallowcrestServer.conf", "a") as settings:
+    with open(f"{server.env['XDG_CONFIG_HOME']}/TallowcrestServer/TallowcrestServer.conf", "a") as settings:
         settings.write(f'AudioOutput="{CAPTURE.format(raw)}"\nReplayGain={replaygain}\n')
     server.start()
     client = Client(server.port)
@@ -86,6 +86,7 @@ def level_db(samples, start, length):
 
 def gapless(build, work):
     pieces = tone_pieces(work, 2.0, 4)
+    pieces[2] = id3_replaygain(-6.0) + pieces[2]  # with ReplayGain off, a gain tag changes nothing
     out = capture(build, f"{work}/run", pieces, 2 * RATE)
     boundaries = [k * 2 * RATE for k in (1, 2, 3)]
     quiet = max(longest_quiet(out, b - RATE // 10, b + RATE // 10) for b in boundaries)
@@ -93,7 +94,9 @@ def gapless(build, work):
     print(f"gapless: 4 pieces of one 8 s tone, {len(boundaries)} boundaries played through by the server itself")
     print(f"longest silence at a boundary: {quiet} samples ({quiet / RATE * 1000:.2f} ms; target <= 1 ms)")
     print(f"largest jump of the tone's phase: {jump:.2f} samples ({jump / RATE * 1000:.3f} ms; target <= 1 ms)")
-    return quiet <= RATE // 1000 and jump <= RATE / 1000
+    tagged = level_db(out, 4 * RATE + RATE // 2, RATE) - level_db(out, RATE // 2, RATE)  # the third played
+    print(f"with ReplayGain off, a piece tagged -6 dB against an untagged one: {tagged:.2f} dB (target 0 +- 0.5)")
+    return quiet <= RATE // 1000 and jump <= RATE / 1000 and abs(tagged) <= 0.5
 
 
 def replaygain(build, work, boundaries):

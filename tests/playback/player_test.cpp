@@ -168,6 +168,26 @@ TEST_F(GstPlayerTest, TheVolumeStartsAt600BelowAndALevelOutsideTheRangeKeepsTheL
         EXPECT_EQ(player.volume(), kept) << name;
     }
 }
+// The tests run where the default output can only end on a fake sink; what reaches a chosen output is measured
+// through the real server by tests/sound.
+TEST_F(GstPlayerTest, ADefaultOutputThatPlaysIntoNothingIsSaidOnceAndAChosenOneNever)
+{
+    const std::string files[] = {mp3("one.mp3", 0.5), mp3("two.mp3", 0.5)};
+    for (const std::string output : {"", "fakesink sync=false"}) {
+        LogCapture log;
+        GstPlayer chosen({.audioOutput = output});
+        int lost = 0, ended = 0;
+        QObject::connect(&chosen, &IMediaPlayer::soundOutputLost, [&] { ++lost; });
+        QObject::connect(&chosen, &IMediaPlayer::endOfStream, [&] { ++ended; });
+        for (const std::string& file : files) {
+            chosen.open(file);
+            ASSERT_TRUE(SpinUntil([&, before = ended] { return ended > before; }, 30000)) << file;
+        }
+        const bool missing = output.empty();
+        EXPECT_EQ(std::tuple(chosen.soundOutputMissing(), lost, log.warnings("tallowcrest.playback").size()),
+                  std::tuple(missing, int(missing), std::size_t(missing))) << "output \"" << output << '"';
+    }
+}
 TEST(VolumeScale, TheGainIsTenToTheLevelOver2000AndSilenceIsNoneBothWays)
 {
     for (auto [name, level, gain] : {std::tuple{"loudest", 0, 1.0}, {"20 dB below", -2000, 0.1},
