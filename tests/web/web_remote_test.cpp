@@ -116,6 +116,7 @@ TEST_F(WebApiTest, TracksComeByPagesWithEscapedUrisAndSearchIgnoresLetterCaseBey
         {"an empty page", "GET tracks?offset=4&limit=0", "5, 4"},
         {"ASCII in other case", "GET tracks?q=ALPHA", "1, 0, 0 Alpha /Alpha.mp3"},
         {"inside a title", "GET tracks?q=ET&limit=1", "1, 0, 3 beta /beta.mp3"},
+        {"a page of the found", "GET tracks?q=a&limit=1", "3, 0, 0 Alpha /Alpha.mp3"},
         {"beyond ASCII in other case", "GET tracks?q=CAF%C3%89", "1, 0, 1 Café /Caf%C3%A9.mp3"},
         {"a name that is no UTF-8", "GET tracks?q=%20x", "1, 0, 4 b\uFFFD x /b%E9%20x.mp3"},
     };
