@@ -9,12 +9,14 @@ packages=(
   g++ make cmake git python3 pkg-config ca-certificates
   # libraries
   qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
+  # the library index: tags, search and thumbnails
+  libtag1-dev libsqlite3-dev libxxhash-dev
   # the player: GStreamer's playbin, MP3 decoding (mpg123) and ReplayGain, the sound output
   libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   # tests of the desktop's media keys (MPRIS) and of the phone remote in a real browser
   dbus playerctl chromium chromium-driver python3-selenium
   # tests: MP3 generation, a real X desktop, screenshots
-  lame sox libsox-fmt-mp3 xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
+  lame sox libsox-fmt-mp3 python3-mutagen xvfb openbox tint2 xdotool x11-utils imagemagick fonts-dejavu-core procps iproute2
   # sanitizer build and request fuzzer: clang, its ASan/UBSan/libFuzzer runtimes, a symbolizer for reports
   clang libclang-rt-14-dev llvm-14
   # the naming check (tests/naming)
