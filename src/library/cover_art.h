@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <string>
 
 namespace tallowcrest {
@@ -29,7 +30,10 @@ public:
     const QString& folder() const { return m_folder; }
 
 private:
+    // The keys of pictures that could not be made into thumbnails, so that one shared by many tracks is tried once.
+    struct Failures;
     QString m_folder;
+    std::shared_ptr<Failures> m_failures;
 };
 
 }  // namespace tallowcrest

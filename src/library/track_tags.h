@@ -31,5 +31,7 @@ struct TrackTags {
 // the first picture), or stays empty. nullopt when the file cannot be read
 // as MPEG audio at all. Never throws; hostile files are skipped, not trusted.
 std::optional<TrackTags> readTrackTags(const std::string& path, QByteArray* cover = nullptr);
+// The same from a whole file's bytes held in memory.
+std::optional<TrackTags> readTrackTagsFromBytes(const QByteArray& bytes, QByteArray* cover = nullptr);
 
 }  // namespace tallowcrest
