@@ -20,7 +20,8 @@ struct TrackDetails {
     QString art;
 };
 
-// The rows of the indexed list that a search found, in list order.
+// The rows of the indexed list that a search found, in list order. A total
+// of -1 says the index cannot answer (yet): the caller searches file names.
 struct SearchPage {
     int total = 0;
     std::vector<int> rows;
@@ -32,18 +33,27 @@ struct IndexProgress {
     bool running = false;
 };
 
+struct LibraryIndexOptions {
+    // Caps the database file, so that tests can see a full disk; 0: no cap.
+    qint64 maxDatabaseBytes = 0;
+    // Reading at idle CPU and I/O priority; tests on a busy machine turn it off.
+    bool idlePriority = true;
+};
+
 // The tags, covers and search text of the list's tracks, kept in an SQLite
 // file in the cache folder so that a restart reads only what changed. The
 // reading runs in the background at idle priority; every call here answers at
 // once from what is already indexed. An index that cannot be opened or kept
 // leaves a line in the log and the program runs on without it: details()
-// answers nothing and search() finds by file name alone.
+// answers nothing and search() gives a total of -1. The file is opened on the
+// writing thread, so constructing the index delays nothing.
 class LibraryIndex : public QObject {
     Q_OBJECT
 
 public:
     // `cacheFolder` holds the database and the thumbnails; it is made if need be.
     explicit LibraryIndex(QString cacheFolder, QObject* parent = nullptr);
+    LibraryIndex(QString cacheFolder, LibraryIndexOptions options, QObject* parent = nullptr);
     ~LibraryIndex() override;
 
     // The list was filled anew: `paths` holds its rows in order, each ended
@@ -54,7 +64,9 @@ public:
 
     std::optional<TrackDetails> details(std::string_view path) const;
     // Rows whose title, artist, album, album artist or file name contains
-    // `query`, ignoring case and accents; `limit` rows from `offset` on.
+    // `query`, ignoring case and accents; `limit` rows from `offset` on, and
+    // how many there are in all. Total -1 until the pass over the current
+    // list has mapped every row, and when there is no index.
     SearchPage search(const QString& query, int offset, int limit) const;
     // The thumbnail file of a key details() gave; empty for any other text.
     QString artFile(const QString& key) const;
