@@ -28,6 +28,8 @@ PLAYING = (0, 1)  # album, track
 
 build, out = sys.argv[1], os.path.abspath(sys.argv[2])
 server = Server(build)
+with open(f"{server.home}/TallowcrestServer/TallowcrestServer.conf", "a") as settings:
+    settings.write("AudioOutput=fakesink sync=true\n")  # a machine without sound still plays in time
 tone = f"{server.home}/tone.mp3"
 subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", tone, "synth", "240", "sine", "330"], check=True)
 for number, (artist, album, year, drawing, where, titles) in enumerate(ALBUMS):
