@@ -2,6 +2,7 @@
 #include "support/fake_server.h"
 #include "support/log_capture.h"
 #include "support/spin.h"
+#include "support/tagged_mp3.h"
 #include "support/wire_client.h"
 #include "web/web_remote.h"
 
@@ -14,7 +15,8 @@ namespace tallowcrest::testing {
 namespace {
 
 // Five rows in this order, the last name no UTF-8. ask("METHOD path?query") asks the API for /api/path.
-class WebTest : public ::testing::Test {
+template <bool kIndexed>
+class WebFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -44,7 +46,7 @@ protected:
         return answer;
     }
 
-    FakeServer server;
+    FakeServer server{WithIndex{kIndexed}};
     WebApi api{server.controls(), server.nowPlaying()};
     WebReply reply;
     uint16_t port = freePort();
@@ -52,6 +54,7 @@ protected:
     std::string token = server.settings.read(kAppName, kSettingsSection, kWebTokenKey, "");
     std::string authorised = "GET /api/state HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer " + token;
 };
+using WebTest = WebFixture<false>;
 using WebApiTest = WebTest;
 struct WebGateTest : WebTest {
     void SetUp() override { WebTest::SetUp(); ASSERT_TRUE(remote.start()); }
@@ -103,8 +106,10 @@ TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
     EXPECT_NEAR(state.take("volume").toDouble(), 0.25, 0.003);
     const QJsonObject expected{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500}, {"duration", 60000},
                                {"shuffle", true}, {"client", true}, {"index", 2}, {"replaygain", "album"},
-                               {"soundOutput", false},
-                               {"version", qint64(server.nowPlaying().listVersion())}};
+                               {"soundOutput", false}, {"artist", ""}, {"album", server.work.path()},
+                               {"albumArtist", ""}, {"trackNumber", 0}, {"year", 0}, {"genre", ""}, {"length", 0},
+                               {"art", QJsonValue()}, {"version", qint64(server.nowPlaying().listVersion())},
+                               {"indexing", QJsonObject{{"done", 0}, {"total", 0}, {"running", false}}}};
     EXPECT_EQ(QJsonDocument(state).toJson().toStdString(), QJsonDocument(expected).toJson().toStdString());
 }
 
@@ -180,6 +185,81 @@ TEST_F(WebGateTest, TheThirtyThirdConnectionIsClosedUnansweredAndAPlaceFrees)
     EXPECT_TRUE(clients[32].peerClosed());
     clients[0].close();
     EXPECT_TRUE(SpinUntil([&] { return send(authorised).starts_with("HTTP/1.1 200"); }));
+}
+
+// Indexed: a track tagged with a cover, and one without tags in a folder of its own; the web port listens.
+struct WebIndexTest : WebFixture<true> {
+    void SetUp() override
+    {
+        const QString lib = server.work.filePath("lib");
+        QDir().mkpath(lib + "/Loose/Deep");
+        MakeTaggedMp3(lib, "01 largo.mp3", {"Largo", "Antonín Dvořák", "Symphony No. 9", "Czech Philharmonic",
+                                            "Classical", 2, 1, 1893}, MakeImage(640, 480, "JPG"));
+        MakeMp3(lib + "/Loose/Deep", "take five.mp3");
+        server.settings.save(kAppName, kSettingsSection, kDirKey, lib.toStdString());
+        server.settings.save(kAppName, kSettingsSection, kWebPortKey, std::to_string(port));
+        server.controller.Form_Load();
+        ASSERT_TRUE(server.indexed() && remote.start());
+        const QJsonArray rows = ask("GET tracks")["rows"].toArray();
+        for (const QJsonValue row : rows) {
+            QString said;
+            for (const char* field : {"title", "artist", "album", "albumArtist", "trackNumber", "year", "genre", "length"})
+                said += row[field].toVariant().toString() + "|";
+            described[row["index"].toInt()] = (said + (row["art"].isNull() ? "none" : "art")).toStdString();
+            art += row["art"].toString().remove("/api/art/");
+        }
+    }
+    std::map<int, std::string> described;  // each row's tag fields, by index
+    QString art;  // the cover's key
+};
+const std::string kLargo = "Largo|Antonín Dvořák|Symphony No. 9|Czech Philharmonic|2|1893|Classical|1|art";
+
+TEST_F(WebIndexTest, RowsAndStateCarryTheTagsOrTheFileNamesTitleAndFolder)
+{
+    const int largo = described.begin()->second == kLargo ? 0 : 1;
+    EXPECT_EQ(described, (std::map<int, std::string>{{largo, kLargo}, {1 - largo, "take five||Loose/Deep||0|0||1|none"}}));
+    ask("POST play", play(largo));
+    QJsonObject state = ask("GET state");
+    EXPECT_EQ(std::tuple(state["artist"].toString(), state["albumArtist"].toString(), state["art"].toString()),
+              std::tuple(QString("Antonín Dvořák"), QString("Czech Philharmonic"), "/api/art/" + art));
+    EXPECT_EQ(state["indexing"].toObject(), (QJsonObject{{"done", 2}, {"total", 2}, {"running", false}}));
+}
+
+TEST_F(WebIndexTest, SearchFindsTagsAndFileNamesIgnoringCaseAndAccents)
+{
+    const struct { const char *name, *query, *found; } rows[] = {
+        {"accents", "DVORAK", "Largo"}, {"inside a word", "mphon", "Largo"}, {"album artist", "czech", "Largo"},
+        {"file name", "five", "take five"}, {"nothing", "dvorakx", ""}};
+    for (const auto& row : rows) {
+        QString found;
+        for (const QJsonValue track : ask(QString("GET tracks?q=") + row.query)["rows"].toArray())
+            found += track["title"].toString();
+        EXPECT_EQ(found.toStdString(), row.found) << row.name;
+    }
+}
+
+TEST_F(WebIndexTest, CoversAreServedByTheIndexsKeyAloneAndCachedByIt)
+{
+    const QByteArray tag = '"' + art.toLatin1() + '"';
+    const struct { const char* name; QString key; QByteArray held; int status; } rows[] = {
+        {"the key", art, "", 200}, {"the key, held", art, "\"x\", " + tag, 304}, {"held, weak", art, "W/" + tag, 304},
+        {"unknown key", QString(32, '0'), "", 404}, {"a path", "../../../etc/passwd", "", 404}};
+    for (const auto& row : rows) {
+        const WebReply reply = api.art("GET", row.key, row.held);
+        EXPECT_EQ(reply.status, row.status) << row.name;
+        if (reply.status == 404)
+            continue;
+        EXPECT_EQ(reply.headers, (WebHeaders{{"ETag", tag}, {"Cache-Control", "private, max-age=31536000, immutable"}}));
+        EXPECT_EQ(std::pair(reply.contentType, reply.body.left(2)),
+                  std::pair(QByteArray("image/jpeg"), QByteArray(row.status == 200 ? "\xff\xd8" : ""))) << row.name;
+    }
+    const std::string get = "GET /api/art/" + art.toStdString() + " HTTP/1.1\r\nHost: h\r\n";
+    EXPECT_TRUE(send(get).starts_with("HTTP/1.1 403")) << "only for a paired phone";
+    const std::string answer = send(get + "Authorization: Bearer " + token);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200") && answer.find("Cache-Control: private") != std::string::npos
+                && answer.find("no-store") == std::string::npos) << answer.substr(0, 600);
+    EXPECT_TRUE(send("GET /api/art/..%2F..%2Fetc%2Fpasswd HTTP/1.1\r\nAuthorization: Bearer " + token)
+                    .starts_with("HTTP/1.1 404"));
 }
 
 }  // namespace
