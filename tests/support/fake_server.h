@@ -14,7 +14,6 @@ namespace tallowcrest::testing {
 
 // Asks for a server whose lists are indexed, in a cache folder under its work folder.
 struct WithIndex { bool on = true; };
-
 // The window's logic as the start-up builds it, without the window: fake dialogs, a settings file of its own, and
 // the list file in a folder of its own (test programs run side by side).
 template <class Socket, class Player>
@@ -34,13 +33,10 @@ struct AssembledServer {
     }
     Controls& controls() { return controller.controls(); }
     const NowPlaying& nowPlaying() const { return controller.nowPlaying(); }
-    // Runs events until the index has read the whole list.
-    bool indexed() const
+    bool indexed() const  // runs events until the index has read the whole list
     {
-        return SpinUntil([this] {
-            const IndexProgress now = index->progress();
-            return !now.running && now.total == lstFiles.count() && now.done == now.total;
-        });
+        return SpinUntil([this] { const IndexProgress at = index->progress();
+                                  return !at.running && at.total == lstFiles.count() && at.done == at.total; });
     }
     std::string caption() const { return nowPlaying().caption().toStdString(); }
     std::vector<std::string> rows() const
