@@ -1,13 +1,11 @@
 #include "mpris/mpris_player.h"
 
-#include "library/track_scan.h"
 #include "mpris/mpris_service.h"
 #include "server/controls.h"
 #include "server/now_playing.h"
 
 #include <QDBusContext>
 #include <QDBusMessage>
-#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -93,9 +91,33 @@ QVariantMap MprisPlayer::metadata()
     // Escaped byte by byte, so that a name that is no UTF-8 survives.
     const QByteArray escaped = QByteArray::fromStdString(error ? m_trackFile : absolute).toPercentEncoding("/");
     data.insert(QStringLiteral("xesam:url"), QString::fromLatin1("file://" + escaped));
-    const std::string_view title = TrackTitle(m_trackFile);
-    data.insert(QStringLiteral("xesam:title"), QFile::decodeName(QByteArray(title.data(), qsizetype(title.size()))));
-    if (const qint64 ms = m_nowPlaying.length(); ms > 0)
+    const TrackDetails details = m_nowPlaying.playingDetails();
+    const TrackTags& tags = details.tags;
+    const auto text = [&data](const char* key, const QString& value) {
+        if (!value.isEmpty())
+            data.insert(QLatin1String(key), value);
+    };
+    const auto list = [&data](const char* key, const QString& value) {
+        if (!value.isEmpty())
+            data.insert(QLatin1String(key), QStringList{value});
+    };
+    const auto number = [&data](const char* key, int value) {
+        if (value > 0)
+            data.insert(QLatin1String(key), value);
+    };
+    data.insert(QStringLiteral("xesam:title"), tags.title);
+    list("xesam:artist", tags.artist);
+    list("xesam:albumArtist", tags.albumArtist);
+    text("xesam:album", tags.album);
+    list("xesam:genre", tags.genre);
+    number("xesam:trackNumber", tags.trackNumber);
+    number("xesam:discNumber", tags.discNumber);
+    if (tags.year > 0)
+        text("xesam:contentCreated", QStringLiteral("%1-01-01T00:00:00Z").arg(tags.year, 4, 10, QLatin1Char('0')));
+    if (const QString art = m_nowPlaying.artFile(details.art); !art.isEmpty())
+        text("mpris:artUrl", QUrl::fromLocalFile(art).toString(QUrl::FullyEncoded));
+    // The player's own word once it has it; the tags' until then.
+    if (const qint64 ms = m_nowPlaying.length() > 0 ? m_nowPlaying.length() : tags.lengthMs; ms > 0)
         data.insert(QStringLiteral("mpris:length"), qlonglong(ms * 1000));
     return data;
 }

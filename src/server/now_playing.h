@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "library/library_index.h"
 #include "server/replay_gain.h"
 
 
@@ -38,12 +39,18 @@ public:
         ReplayGain = 1u << 10,
         // The sound output was found to play nothing.
         Sound = 1u << 11,
+        // The playing track's tags or cover, as the index knows them.
+        Tags = 1u << 12,
+        // The index read more of the list, or ended its reading.
+        Index = 1u << 13,
     };
     Q_DECLARE_FLAGS(Changes, Change)
 
     enum class Status { Stopped, Playing, Paused };
 
-    NowPlaying(const IMediaPlayer& player, const ITrackList& list, const ISocket& socket, QObject* parent = nullptr);
+    // `library` may be null: no track has tags then, and search goes by file name.
+    NowPlaying(const IMediaPlayer& player, const ITrackList& list, const ISocket& socket,
+               const LibraryIndex* library = nullptr, QObject* parent = nullptr);
 
     Status status() const;
     // The selected row of the list; -1 for none.
@@ -73,6 +80,18 @@ public:
     // The desktop's default output plays into nothing: no sound is heard.
     bool soundOutputMissing() const;
 
+    // What the index knows of a row, or of the file last opened. A track
+    // without tags, or not read yet, has its file name's title and, for its
+    // album, its folder within the media folder.
+    TrackDetails details(int row) const;
+    TrackDetails playingDetails() const;
+    // Rows whose tags or file name hold `query`; by title alone, as the file
+    // name gives it, while the index cannot answer.
+    SearchPage search(const QString& query, int offset, int limit) const;
+    // The thumbnail file of a cover key that details() gave; empty otherwise.
+    QString artFile(const QString& key) const;
+    IndexProgress indexProgress() const;
+
     // For the window's logic.
     void showTitleOf(std::string_view path);
     void setShuffle(bool on);
@@ -80,15 +99,24 @@ public:
     void noteClientChanged();
     // A queued track began, and its row is selected.
     void noteTrackBegan();
-    void noteListChanged();
+    // The list was filled anew from the media folder `folder`.
+    void noteListChanged(const std::string& folder);
 
 signals:
     void changed(tallowcrest::NowPlaying::Changes what);
 
 private:
+    TrackDetails detailsOf(std::string_view path) const;
+    void noteIndexed();
+
     const IMediaPlayer& m_player;
     const ITrackList& m_list;
     const ISocket& m_socket;
+    const LibraryIndex* m_library;
+    // With a trailing separator: the rows' common start.
+    std::string m_listFolder;
+    TrackDetails m_announcedDetails;
+    IndexProgress m_announcedProgress;
     QString m_title;
     bool m_shuffle = false;
     ReplayGainMode m_replayGain = ReplayGainMode::Off;
@@ -96,5 +124,8 @@ private:
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(NowPlaying::Changes)
+
+// "Reading tags: 12,340 of 200,000" while the index reads; empty otherwise.
+QString readingTagsText(const IndexProgress& progress);
 
 }  // namespace tallowcrest

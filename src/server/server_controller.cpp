@@ -1,5 +1,6 @@
 #include "server/server_controller.h"
 
+#include "library/library_index.h"
 #include "library/track_list.h"
 #include "playback/media_player.h"
 #include "remote/socket.h"
@@ -22,7 +23,7 @@ namespace tallowcrest {
 ServerController::ServerController(Components components, QObject* parent)
     : QObject(parent),
       m_parts(std::move(components)),
-      m_nowPlaying(std::make_unique<NowPlaying>(m_parts.media, m_parts.lstFiles, m_parts.winsock)),
+      m_nowPlaying(std::make_unique<NowPlaying>(m_parts.media, m_parts.lstFiles, m_parts.winsock, m_parts.library)),
       m_playback(std::make_unique<PlaybackController>(PlaybackController::Components{
           .lstFiles = m_parts.lstFiles,
           .media = m_parts.media,
@@ -102,8 +103,20 @@ void ServerController::Form_Load()
     readReplayGain();
     LoadFiles(m_mediaFolder, m_parts.lstFiles, m_parts.messageBox,
               m_parts.prescan ? m_parts.prescan->take(m_mediaFolder) : std::nullopt);
-    m_nowPlaying->noteListChanged();
+    m_nowPlaying->noteListChanged(m_mediaFolder);
     m_lifecycle->startListening(m_parts.settings.read(kAppName, kSettingsSection, kPortKeyRead, kDefaultPort));
+    // Only once the server listens: reading tags never delays a client.
+    indexList();
+}
+
+void ServerController::indexList()
+{
+    if (!m_parts.library)
+        return;
+    std::string paths;
+    for (int row = 0; row < m_parts.lstFiles.count(); ++row)
+        paths.append(m_parts.lstFiles.row(row)).push_back('\0');
+    m_parts.library->update(std::move(paths));
 }
 
 void ServerController::cmdDir_Click()
@@ -142,8 +155,10 @@ void ServerController::Winsock_DataArrival()
         m_dispatcher->handleArrivedData();
     } while (m_dataWaiting);
     m_handlingRequest = false;
-    if (m_parts.lstFiles.version() != listVersion)
-        m_nowPlaying->noteListChanged();
+    if (m_parts.lstFiles.version() != listVersion) {
+        m_nowPlaying->noteListChanged(m_mediaFolder);
+        indexList();
+    }
 }
 
 void ServerController::Winsock_Close()

@@ -18,6 +18,7 @@ class IPrompt;
 class ISettingsStore;
 class ISocket;
 class ITrackList;
+class LibraryIndex;
 class NowPlaying;
 class PlaybackController;
 class RequestDispatcher;
@@ -43,6 +44,8 @@ public:
         std::function<std::string()> trackListFile = {};
         // Uniform in [0, 1) for shuffle picks; empty for the clock-seeded one.
         std::function<float()> drawRandom = {};
+        // Reads the tags of every list filled; none: tracks are known by file name alone.
+        LibraryIndex* library = nullptr;
     };
 
     explicit ServerController(Components components, QObject* parent = nullptr);
@@ -70,6 +73,7 @@ public:
 private:
     void readReplayGain();
     void applyReplayGain();
+    void indexList();
 
     Components m_parts;
     std::string m_mediaFolder;

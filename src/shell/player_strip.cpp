@@ -103,6 +103,8 @@ PlayerStrip::PlayerStrip(Controls& controls, const NowPlaying& nowPlaying, QWidg
             updateButtons();
         if (what & NowPlaying::Change::Sound)
             showSoundWarning();
+        if (what & NowPlaying::Change::Index)
+            setToolTip(readingTagsText(m_nowPlaying.indexProgress()));
     });
     showSoundWarning();
     showLength();

@@ -1,12 +1,14 @@
 #include "shell/start_up.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "library/library_index.h"
 #include "library/track_list_model.h"
 #include "mpris/mpris_service.h"
 #include "playback/gst_player.h"
@@ -79,6 +81,9 @@ int Main(int argc, char** argv)
     Winsock winsock;
     GstPlayer media({.audioOutput = chosenAudioOutput(settings, messageBox, &GstPlayer::checkAudioOutput)});
     TrackListModel trackList;
+    // Opens its database in the background: the first list is read only once the server listens.
+    LibraryIndex library(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+                         + QStringLiteral("/TallowcrestServer"));
     ServerController controller({
         .settings = settings,
         .lstFiles = trackList,
@@ -87,6 +92,7 @@ int Main(int argc, char** argv)
         .winsock = winsock,
         .media = media,
         .prescan = &prescan,
+        .library = &library,
     });
     frmMain window({.controller = controller, .trackList = trackList});
     messageBox.setOwner(&window);

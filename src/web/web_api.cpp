@@ -3,6 +3,7 @@
 #include "library/track_scan.h"
 #include "server/controls.h"
 #include "server/now_playing.h"
+#include "server/title_search.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -30,11 +31,6 @@ struct Refusal {
 QByteArray json(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QString decoded(std::string_view bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
 QJsonObject parseBody(const QByteArray& body)
@@ -76,56 +72,34 @@ int queryNumber(const QUrlQuery& query, const char* name, int fallback, int high
     return value;
 }
 
-bool isAscii(std::string_view text)
+// A track's tags into `into`; numbers a tag does not give are 0.
+void addDetails(QJsonObject& into, const TrackDetails& details)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const TrackTags& tags = details.tags;
+    into.insert("title", tags.title);
+    into.insert("artist", tags.artist);
+    into.insert("album", tags.album);
+    into.insert("albumArtist", tags.albumArtist);
+    into.insert("trackNumber", tags.trackNumber);
+    into.insert("year", tags.year);
+    into.insert("genre", tags.genre);
+    into.insert("length", qint64((tags.lengthMs + 500) / 1000));
+    into.insert("art", details.art.isEmpty() ? QJsonValue() : QJsonValue(QLatin1String("/api/art/") + details.art));
 }
 
-char asciiLower(char c)
+QJsonObject rowJson(const NowPlaying& nowPlaying, int index)
 {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-// Case-insensitive substring test on titles. Most titles and queries are
-// ASCII and are compared byte by byte without decoding; the rest are
-// decoded as a file dialog would show them.
-class TitleMatcher {
-public:
-    explicit TitleMatcher(const QString& query) : m_query(query)
-    {
-        const QByteArray utf8 = query.toUtf8();
-        m_ascii = isAscii(std::string_view(utf8.constData(), std::size_t(utf8.size())));
-        for (char c : utf8)
-            m_lowered.push_back(asciiLower(c));
-    }
-
-    bool matches(std::string_view title) const
-    {
-        if (m_ascii) {
-            return std::search(title.begin(), title.end(), m_lowered.begin(), m_lowered.end(),
-                               [](char a, char b) { return asciiLower(a) == b; })
-                != title.end();
-        }
-        return !isAscii(title) && decoded(title).contains(m_query, Qt::CaseInsensitive);
-    }
-
-private:
-    QString m_query;
-    std::string m_lowered;
-    bool m_ascii = true;
-};
-
-QJsonObject rowJson(int index, std::string_view path)
-{
+    const std::string_view path = nowPlaying.rowPath(index);
     const std::size_t slash = path.rfind('/');
     const std::string_view folder = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
     const QByteArray bytes(path.data(), qsizetype(path.size()));
-    return {
+    QJsonObject row{
         {"index", index},
-        {"title", decoded(TrackTitle(path))},
-        {"folder", decoded(folder)},
+        {"folder", decodedName(folder)},
         {"uri", QString::fromLatin1("file://" + bytes.toPercentEncoding("/"))},
     };
+    addDetails(row, nowPlaying.details(index));
+    return row;
 }
 
 const char* statusName(NowPlaying::Status status)
@@ -206,8 +180,8 @@ WebReply WebApi::handle(std::string_view method, const QString& path, const QUrl
 
 QJsonObject WebApi::state() const
 {
-    return {
-        {"title", m_nowPlaying.title()},
+    const IndexProgress progress = m_nowPlaying.indexProgress();
+    QJsonObject state{
         {"state", QLatin1String(statusName(m_nowPlaying.status()))},
         {"position", m_nowPlaying.position()},
         {"duration", m_nowPlaying.length()},
@@ -218,7 +192,34 @@ QJsonObject WebApi::state() const
         {"version", qint64(m_nowPlaying.listVersion())},
         {"replaygain", QString::fromLatin1(nameOf(m_nowPlaying.replayGain()).data())},
         {"soundOutput", !m_nowPlaying.soundOutputMissing()},
+        {"indexing", QJsonObject{{"done", progress.done}, {"total", progress.total}, {"running", progress.running}}},
     };
+    addDetails(state, m_nowPlaying.playingDetails());
+    return state;
+}
+
+WebReply WebApi::art(std::string_view method, const QString& key, const QByteArray& ifNoneMatch) const
+{
+    if (method != "GET") {
+        WebReply reply = errorReply(405, "use GET");
+        reply.headers.emplace_back("Allow", "GET");
+        return reply;
+    }
+    const QString file = m_nowPlaying.artFile(key);
+    QFile thumbnail(file);
+    if (file.isEmpty() || !thumbnail.open(QIODevice::ReadOnly))
+        return errorReply(404, "no such picture");
+    const QByteArray tag = '"' + key.toLatin1() + '"';
+    WebReply reply{200, "image/jpeg", {}, {{"ETag", tag}, {"Cache-Control", "private, max-age=31536000, immutable"}}};
+    const QList<QByteArray> held = ifNoneMatch.split(',');
+    if (std::any_of(held.begin(), held.end(), [&tag](const QByteArray& one) {
+            const QByteArray trimmed = one.trimmed();
+            return trimmed == tag || trimmed == "W/" + tag || trimmed == "*";
+        }))
+        reply.status = 304;
+    else
+        reply.body = thumbnail.readAll();
+    return reply;
 }
 
 QJsonObject WebApi::replayGain() const
@@ -247,17 +248,12 @@ WebReply WebApi::tracks(const QUrlQuery& query)
     if (text.isEmpty()) {
         total = m_nowPlaying.rowCount();
         for (int index = offset; index < total && index - offset < limit; ++index)
-            rows.append(rowJson(index, m_nowPlaying.rowPath(index)));
+            rows.append(rowJson(m_nowPlaying, index));
     } else {
-        const TitleMatcher matcher(text);
-        for (int index = 0; index < m_nowPlaying.rowCount(); ++index) {
-            const std::string_view path = m_nowPlaying.rowPath(index);
-            if (!matcher.matches(TrackTitle(path)))
-                continue;
-            if (total >= offset && total - offset < limit)
-                rows.append(rowJson(index, path));
-            ++total;
-        }
+        const SearchPage found = m_nowPlaying.search(text, offset, limit);
+        total = found.total;
+        for (const int index : found.rows)
+            rows.append(rowJson(m_nowPlaying, index));
     }
     return {200, "application/json",
             json({{"total", total}, {"version", qint64(m_nowPlaying.listVersion())}, {"offset", offset}, {"rows", rows}})};

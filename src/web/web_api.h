@@ -31,6 +31,8 @@ public:
 
     QJsonObject state() const;
     QJsonObject replayGain() const;
+    // GET /api/art/<key>: a cover thumbnail, by a key the index gave and nothing else.
+    WebReply art(std::string_view method, const QString& key, const QByteArray& ifNoneMatch) const;
 
 private:
     WebReply tracks(const QUrlQuery& query);

@@ -21,10 +21,17 @@ WebEventHub::WebEventHub(const WebApi& api, const NowPlaying& nowPlaying, QObjec
 
     // The page counts the time on by itself; the player's own word only
     // corrects it now and then.
+    m_indexLater.setSingleShot(true);
+    connect(&m_indexLater, &QTimer::timeout, this, &WebEventHub::scheduleBroadcast);
     connect(&nowPlaying, &NowPlaying::changed, this, [this](NowPlaying::Changes what) {
-        if (what != NowPlaying::Changes(NowPlaying::Change::Position) || !m_sinceBroadcast.isValid()
-            || m_sinceBroadcast.elapsed() >= kPositionEveryMs)
+        using Change = NowPlaying::Change;
+        const qint64 since = m_sinceBroadcast.isValid() ? m_sinceBroadcast.elapsed() : kIndexEveryMs;
+        if (what == NowPlaying::Changes(Change::Index) && since < kIndexEveryMs) {
+            if (!m_indexLater.isActive())
+                m_indexLater.start(int(kIndexEveryMs - since));
+        } else if (what != NowPlaying::Changes(Change::Position) || since >= kPositionEveryMs) {
             scheduleBroadcast();
+        }
     });
 }
 
@@ -80,6 +87,7 @@ void WebEventHub::scheduleBroadcast()
 void WebEventHub::broadcast()
 {
     m_broadcastPending = false;
+    m_indexLater.stop();
     m_sinceBroadcast.start();
     const QString message = QString::fromUtf8(QJsonDocument(m_api.state()).toJson(QJsonDocument::Compact));
     for (const Subscriber& subscriber : std::vector(m_subscribers))

@@ -23,6 +23,7 @@ class WebEventHub : public QObject {
 public:
     static constexpr int kPingIntervalMs = 30000;
     static constexpr int kPositionEveryMs = 1000;
+    static constexpr int kIndexEveryMs = 1000;
 
     WebEventHub(const WebApi& api, const NowPlaying& nowPlaying, QObject* parent = nullptr);
     ~WebEventHub() override;
@@ -48,6 +49,8 @@ private:
     std::vector<Subscriber> m_subscribers;
     QTimer m_pinger;
     QElapsedTimer m_sinceBroadcast;
+    // Holds back the index's progress between broadcasts; its last word still goes out.
+    QTimer m_indexLater;
     bool m_broadcastPending = false;
 };
 

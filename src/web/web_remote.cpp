@@ -29,10 +29,13 @@ QHttpServerResponse toResponse(const WebReply& reply)
     return response;
 }
 
-// What every answer gets on its way out.
+// What every answer gets on its way out, less what it says for itself.
 QHttpServerResponse finish(QHttpServerResponse&& response, const QHttpServerRequest& request)
 {
-    response.addHeaders(commonHeaders());
+    for (const auto& [name, value] : commonHeaders()) {
+        if (!response.hasHeader(name))
+            response.addHeader(name, value);
+    }
     logRefusal(int(response.statusCode()), request.remoteAddress(), methodName(request.method()),
                request.url().path(QUrl::FullyEncoded).toLatin1());
     return std::move(response);
@@ -61,6 +64,11 @@ void WebRemote::route()
     const auto authorised = [this](const QHttpServerRequest& request) {
         return m_authorisation.admits(request.value("cookie"), request.value("authorization"));
     };
+    m_http->route("/api/art/<arg>", [this, authorised](const QString& key, const QHttpServerRequest& request) {
+        if (!authorised(request))
+            return toResponse(WebAuthorisation::forbidden());
+        return toResponse(m_api.art(methodName(request.method()).toStdString(), key, request.value("if-none-match")));
+    });
     m_http->route("/api/<arg>", [this, authorised](const QString& name, const QHttpServerRequest& request) {
         if (!authorised(request))
             return toResponse(WebAuthorisation::forbidden());

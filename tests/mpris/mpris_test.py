@@ -1,10 +1,10 @@
 """usage: mpris_test.py BUILD_DIR SOURCE_DIR. playerctl drives the real server on a private bus (the test reruns itself
 under dbus-run-session); a raw TCP client hears what a client hears; gdbus monitor records what is announced."""
-import atexit, os, re, subprocess, sys, urllib.parse
+import atexit, os, re, struct, subprocess, sys, urllib.parse, zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)) + "/../support")
 from real_server import Client, Server, check, listening, report, wait
-"MPRIS_TEST_BUS" in os.environ or os.execvpe("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv],
-                                             dict(os.environ, MPRIS_TEST_BUS="1"))
+"MPRIS_TEST_BUS" in os.environ or os.execvpe(  # Debian's Python, which has mutagen
+    "dbus-run-session", ["dbus-run-session", "--", "/usr/bin/python3", *sys.argv], dict(os.environ, MPRIS_TEST_BUS="1"))
 MPRIS, PATH, TRACK = "org.mpris.MediaPlayer2", "/org/mpris/MediaPlayer2", "/org/tallowcrest/track/"
 NAME, PROPS, bus = MPRIS + ".tallowcrest", "org.freedesktop.DBus.Properties", os.environ["DBUS_SESSION_BUS_ADDRESS"]
 server = Server(sys.argv[1], bus=bus)
@@ -68,6 +68,23 @@ client.socket.close()
 wait("the server listening again", lambda: listening(server.port))
 ctl("position", "58")
 check("after the end", lambda: (last("mpris:trackid"), ctl("metadata", "title")), (f"{TRACK}2", title(2)))
+# New tags on the playing (paused) track, read at a list refresh: announced, and each field as the bus gives it.
+import mutagen.id3 as id3  # Debian's python3-mutagen
+chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0)) + chunk(
+    b"IDAT", zlib.compress((b"\0" + b"\xc2V\x1b" * 8) * 8)) + chunk(b"IEND", b"")
+want = {"TIT2 title": "Tagged Title", "TPE1 artist": "Antonín Dvořák", "TPE2 albumArtist": "Czech Phil",
+        "TALB album": "Symphony No. 9", "TCON genre": "Classical", "TRCK trackNumber": "4", "TPOS discNumber": "2",
+        "TDRC contentCreated": "1893"}
+(tags := id3.ID3()).add(id3.APIC(encoding=3, mime="image/png", type=3, data=png))
+[tags.add(getattr(id3, key[:4])(encoding=3, text=text)) for key, text in want.items()]
+ctl("pause"), tags.save(os.fsdecode(rows[2])), (client := Client(server.port)).send(b"00"), client.hear(b"\r\nEND")
+check("new tags announced", lambda: last("xesam:title"), "Tagged Title")
+check("metadata of the tags", [ctl("metadata", "xesam:" + key[5:]) for key in want],
+      [*want.values()][:-1] + ["1893-01-01T00:00:00Z"])
+art = urllib.parse.unquote(ctl("metadata", "mpris:artUrl"))
+check("the cover's thumbnail", art.startswith(f"file://{server.home}/TallowcrestServer/") and os.path.isfile(art[7:]),
+      True)
 check("each shuffle announced once", signals(r"'Shuffle': <(\w+)>"), ["true", "false"] * 2)
 check("each volume announced once", volumes(), [gain(-602), gain(-10000), gain(-9900), gain(0)])
 check("jumps announced, in 10 s", [int(us) // 10**7 for us in signals(r"Seeked \(int64 (\d+)")], [3, 4, 0, 5])

@@ -2,6 +2,7 @@
 #include "server/folder_prescan.h"
 #include "support/fake_server.h"
 #include "support/log_capture.h"
+#include "support/tagged_mp3.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <filesystem>
@@ -81,6 +82,34 @@ TEST_F(ServerTest, ASocketErrorIsShownInAnErrorBox)
 {
     emit server.winsock.error(10053, "Connection is aborted");
     EXPECT_EQ(box(), "Error: An error has occurred:\r\nError: 10053\r\nDescription: Connection is aborted");
+}
+// The caption and "01" keep the file name's title; the index's new tags for the playing track are announced once.
+TEST(IndexedServer, TagsChangeWhatIsShownButNeitherTheCaptionNorTheWire)
+{
+    FakeServer server{WithIndex{}};
+    const QString lib = server.work.filePath("lib");
+    QDir().mkpath(lib);
+    const std::string track = MakeTaggedMp3(lib, "file name.mp3", {"Old", "", "", "", ""});
+    server.settings.save(kAppName, kSettingsSection, kDirKey, lib.toStdString());
+    server.controller.Form_Load();
+    ASSERT_TRUE(server.indexed());
+    int announced = 0;
+    QObject::connect(&server.nowPlaying(), &NowPlaying::changed,
+                     [&](NowPlaying::Changes what) { announced += bool(what & NowPlaying::Change::Tags); });
+    server.connectClient();
+    EXPECT_EQ(server.winsock.answer("01" + track), "CODE_11file name");
+    MakeTaggedMp3(lib, "file name.mp3", {"New", "Someone", "", "", ""});
+    for (int refill = 0; refill < 2; ++refill) {
+        EXPECT_EQ(server.winsock.answer("00").substr(0, 5), "START");
+        ASSERT_TRUE(server.indexed());
+    }
+    EXPECT_EQ(std::tuple(server.nowPlaying().playingDetails().tags.title, announced, server.caption()),
+              std::tuple(QString("New"), 1, std::string("Tallowcrest Server: file name")));
+}
+TEST(IndexedServer, ReadingShowsItsProgressWithGroupedDigitsOnlyWhileItRuns)
+{
+    EXPECT_EQ(readingTagsText({12340, 200000, true}).toStdString(), "Reading tags: 12,340 of 200,000");
+    EXPECT_EQ(readingTagsText({5, 5, false}).toStdString(), "");
 }
 // The file holds the pairing code: it is the owner's alone, and narrowing it keeps every byte the user wrote.
 TEST(SettingsFile, OnlyItsOwnerReadsItAndHandWrittenKeysStay)

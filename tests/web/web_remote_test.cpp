@@ -2,6 +2,7 @@
 #include "support/fake_server.h"
 #include "support/log_capture.h"
 #include "support/spin.h"
+#include "support/tagged_mp3.h"
 #include "support/wire_client.h"
 #include "web/web_remote.h"
 
@@ -14,7 +15,8 @@ namespace tallowcrest::testing {
 namespace {
 
 // Five rows in this order, the last name no UTF-8. ask("METHOD path?query") asks the API for /api/path.
-class WebTest : public ::testing::Test {
+template <bool kIndexed>
+class WebFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -44,7 +46,7 @@ protected:
         return answer;
     }
 
-    FakeServer server;
+    FakeServer server{WithIndex{kIndexed}};
     WebApi api{server.controls(), server.nowPlaying()};
     WebReply reply;
     uint16_t port = freePort();
@@ -52,6 +54,7 @@ protected:
     std::string token = server.settings.read(kAppName, kSettingsSection, kWebTokenKey, "");
     std::string authorised = "GET /api/state HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer " + token;
 };
+using WebTest = WebFixture<false>;
 using WebApiTest = WebTest;
 struct WebGateTest : WebTest {
     void SetUp() override { WebTest::SetUp(); ASSERT_TRUE(remote.start()); }
@@ -103,8 +106,10 @@ TEST_F(WebApiTest, StateShowsTheTrackPlayedWithEveryField)
     EXPECT_NEAR(state.take("volume").toDouble(), 0.25, 0.003);
     const QJsonObject expected{{"title", "Morning Tide"}, {"state", "paused"}, {"position", 1500}, {"duration", 60000},
                                {"shuffle", true}, {"client", true}, {"index", 2}, {"replaygain", "album"},
-                               {"soundOutput", false},
-                               {"version", qint64(server.nowPlaying().listVersion())}};
+                               {"soundOutput", false}, {"artist", ""}, {"album", server.work.path()},
+                               {"albumArtist", ""}, {"trackNumber", 0}, {"year", 0}, {"genre", ""}, {"length", 0},
+                               {"art", QJsonValue()}, {"version", qint64(server.nowPlaying().listVersion())},
+                               {"indexing", QJsonObject{{"done", 0}, {"total", 0}, {"running", false}}}};
     EXPECT_EQ(QJsonDocument(state).toJson().toStdString(), QJsonDocument(expected).toJson().toStdString());
 }
 
@@ -180,6 +185,74 @@ TEST_F(WebGateTest, TheThirtyThirdConnectionIsClosedUnansweredAndAPlaceFrees)
     EXPECT_TRUE(clients[32].peerClosed());
     clients[0].close();
     EXPECT_TRUE(SpinUntil([&] { return send(authorised).starts_with("HTTP/1.1 200"); }));
+}
+
+// Indexed: a track tagged with a cover, and one without tags in a folder of its own; the web port listens.
+struct WebIndexTest : WebFixture<true> {
+    void SetUp() override
+    {
+        const QString lib = server.work.filePath("lib");
+        QDir().mkpath(lib + "/Loose/Deep");
+        MakeTaggedMp3(lib, "01 largo.mp3", {"Largo", "Antonín Dvořák", "Symphony No. 9", "Czech Philharmonic",
+                                            "Classical", 2, 1, 1893}, MakeImage(640, 480, "JPG"));
+        MakeMp3(lib + "/Loose/Deep", "take five.mp3");
+        server.settings.save(kAppName, kSettingsSection, kDirKey, lib.toStdString());
+        server.settings.save(kAppName, kSettingsSection, kWebPortKey, std::to_string(port));
+        server.controller.Form_Load();
+        ASSERT_TRUE(server.indexed() && remote.start());
+        for (const QJsonValue row : ask("GET tracks")["rows"].toArray())
+            described[row["index"].toInt()] = describe(row.toObject());
+    }
+    std::string describe(const QJsonObject& track)  // its tags, and whether it has a cover (its key goes to `art`)
+    {
+        QString said;
+        for (const char* field : {"title", "artist", "album", "albumArtist", "trackNumber", "year", "genre", "length"})
+            said += track[field].toVariant().toString() + "|";
+        art = track["art"].isNull() ? art : track["art"].toString().remove("/api/art/");
+        return (said + (track["art"].isNull() ? "none" : "art")).toStdString();
+    }
+    std::map<int, std::string> described;  // by index
+    QString art;
+    const std::string largo = "Largo|Antonín Dvořák|Symphony No. 9|Czech Philharmonic|2|1893|Classical|1|art";
+};
+TEST_F(WebIndexTest, RowsAndStateCarryTheTagsOrTheFileNamesTitleAndFolder)
+{
+    const int row = described[0] == largo ? 0 : 1;
+    EXPECT_EQ(described, (std::map<int, std::string>{{row, largo}, {1 - row, "take five||Loose/Deep||0|0||1|none"}}));
+    ask("POST play", play(row));
+    const QJsonObject state = ask("GET state");
+    EXPECT_EQ(std::pair(describe(state), state["indexing"].toObject()),
+              std::pair(largo, QJsonObject{{"done", 2}, {"total", 2}, {"running", false}}));
+}
+TEST_F(WebIndexTest, SearchFindsTagsAndFileNamesIgnoringCaseAndAccents)
+{
+    const struct { const char *name, *query, *found; } rows[] = {
+        {"accents", "DVORAK", "Largo"}, {"inside a word", "mphon", "Largo"}, {"album artist", "czech", "Largo"},
+        {"file name", "five", "take five"}, {"nothing", "dvorakx", ""}};
+    for (const auto& row : rows) {
+        QString found;
+        for (const QJsonValue track : ask(QString("GET tracks?q=") + row.query)["rows"].toArray())
+            found += track["title"].toString();
+        EXPECT_EQ(found.toStdString(), row.found) << row.name;
+    }
+}
+TEST_F(WebIndexTest, CoversAreServedByTheIndexsKeyAloneToAPairedPhoneAndCachedByIt)
+{
+    const std::string key = art.toStdString(), paired = " HTTP/1.1\r\nAuthorization: Bearer " + token;
+    const struct { const char* name; std::string request, status; std::vector<std::string> words; } rows[] = {
+        {"not paired", key + " HTTP/1.1", "403", {"Scan the code"}},
+        {"paired", key + paired, "200", {"ETag: \"" + key + "\"", "Cache-Control: private, max-age=31536000, immutable",
+                                         "Content-Type: image/jpeg", "\r\n\r\n\xff\xd8"}},
+        {"held", key + paired + "\r\nIf-None-Match: \"x\", \"" + key + "\"", "304", {"ETag: \"" + key + "\""}},
+        {"unknown key", std::string(32, '0') + paired, "404", {"no such picture"}},
+        {"a path", "..%2F..%2Fetc%2Fpasswd" + paired, "404", {"\"error\""}}};
+    for (const auto& row : rows) {
+        const std::string answer = send("GET /api/art/" + row.request);
+        EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 " + row.status) << row.name;
+        for (const std::string& word : row.words)
+            EXPECT_NE(answer.find(word), std::string::npos) << row.name << ": " << word << "\n" << answer.substr(0, 500);
+        EXPECT_EQ(answer.find("no-store") == std::string::npos, row.status < "400") << row.name;
+    }
 }
 
 }  // namespace

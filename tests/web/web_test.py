@@ -1,5 +1,5 @@
 """usage: web_test.py BUILD_DIR SOURCE_DIR. The phone remote in headless Chromium at a phone's size, against the real
-server on 150,011 rows with a raw TCP client connected; PHONE_SCREENSHOT=FILE saves a picture of the page."""
+server on 150,011 rows with a raw TCP client connected."""
 import atexit, os, re, shutil, subprocess, sys
 if sys.executable != "/usr/bin/python3":  # Debian's has the Selenium bindings; another may come first on PATH
     os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
@@ -18,7 +18,7 @@ check("--pairing-url prints the link with a token", bool(printed), True)
 (client := Client(server.start().port)).send(b"00")
 rows = client.hear(b"\r\nEND")[len(b"START"):].split(b"\r\n")
 title = lambda n: os.path.basename(rows[n])[:-4].decode()
-row = lambda n: [n, title(n), os.path.dirname(rows[n]).decode()]
+row = lambda n: [n, title(n), os.path.relpath(os.path.dirname(rows[n]).decode(), media)]  # untagged: the folder
 shutil.copy(f"{media}/Morning Tide.mp3", os.fsdecode(rows[DEEP]))  # the deep row plays; the list stays
 (options := webdriver.ChromeOptions()).arguments.extend(["--headless", "--no-sandbox", "--disable-gpu"])
 atexit.register((driver := webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)).quit)
@@ -33,7 +33,6 @@ shown = lambda: script("return [...document.querySelectorAll('.row')].map(r => [
 client.send(b"01" + os.fsencode(f"{media}/Morning Tide.mp3"))
 check("a track opened over TCP shows with its length; the first row shows",
       lambda: [text("title"), text("total"), *shown()[:1]], ["Morning Tide", "1:00", row(0)])
-os.environ.get("PHONE_SCREENSHOT") and driver.save_screenshot(os.environ["PHONE_SCREENSHOT"])
 script(f"document.getElementById('list').scrollTop = {DEEP} * 56")
 check(f"row {DEEP} shows, and only rows near it exist", lambda: row(DEEP) in shown() and len(shown()) < 40, True)
 driver.find_element(By.CSS_SELECTOR, '[aria-label="Search"]').send_keys(title(DEEP).lower())

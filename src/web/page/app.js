@@ -59,10 +59,30 @@ function tick() {
   if (!seeking) $("seek").value = elapsed();
 }
 
+// "artist · album", either left out when the tags say nothing of it.
+function byline(track) {
+  return [track.artist, track.album].filter(Boolean).join(" · ");
+}
+
 function show(next) {
   state = next;
   stateAt = Date.now();
   $("title").textContent = state.title || "Nothing playing";
+  $("artist").textContent = state.artist || "";
+  $("album").textContent = state.album || "";
+  if (state.art) {
+    if ($("cover").getAttribute("src") !== state.art) $("cover").src = state.art;
+    $("cover").hidden = false;
+  } else {
+    $("cover").hidden = true;
+    $("cover").removeAttribute("src");
+  }
+  const reading = state.indexing && state.indexing.running;
+  $("indexing").hidden = !reading;
+  if (reading) {
+    const grouped = (n) => n.toLocaleString("en-US");
+    $("indexing").textContent = "Reading tags: " + grouped(state.indexing.done) + " of " + grouped(state.indexing.total);
+  }
   $("state").textContent = state.state[0].toUpperCase() + state.state.slice(1);
   document.body.className = state.state;
   $("client").hidden = !state.client;
@@ -145,7 +165,7 @@ function render() {
     row.style.transform = "translateY(" + place * ROW_HEIGHT + "px)";
     row.append(document.createElement("b"), document.createElement("small"));
     row.firstChild.textContent = track.title;
-    row.lastChild.textContent = track.folder;
+    row.lastChild.textContent = byline(track);
     row.classList.toggle("current", state !== null && track.index === state.index);
     list.append(row);
     shown.set(place, row);
