@@ -111,7 +111,10 @@ load_ms=$(calc %.0f "$(bench_median "${load_times[@]}") * 1000")
 read_ms=$(calc %.0f "$(bench_median "${read_times[@]}") * 1000")
 first_listen_ms=$(calc %.0f "$first_listen * 1000")
 
-# The last server stays up: memory at rest, idle, then "00".
+# The last server stays up: memory at rest, idle, then "00". Its library
+# index reads in the background after listening; the rest begins when it ends.
+TOKEN=$("$SERVER" --pairing-url) && TOKEN=${TOKEN##*pair=} || die "--pairing-url failed"
+python3 "$here/index_wait.py" "$WEB_PORT" "$TOKEN" || die "the library index never ended its reading"
 sleep 1
 status_kb() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$SERVER_PID/status"; }
 rest_rss_kb=$(status_kb VmRSS)

@@ -20,22 +20,22 @@
 namespace tallowcrest {
 namespace {
 
-constexpr int thumbnailSide = 300;
-constexpr int largestSide = 8000;
-constexpr int allocationLimitMb = 64;
-constexpr qsizetype failuresKept = 4096;
+constexpr int kThumbnailSide = 300;
+constexpr int kLargestSide = 8000;
+constexpr int kAllocationLimitMb = 64;
+constexpr qsizetype kFailuresKept = 4096;
 
 // The rank of a cover file name (lower is better), or -1: cover > folder > front, then .jpg > .jpeg > .png.
 int coverRank(std::string name)
 {
     for (char& c : name)
         c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    static const std::array<const char*, 3> stems{"cover", "folder", "front"};
-    static const std::array<const char*, 3> endings{".jpg", ".jpeg", ".png"};
-    for (std::size_t s = 0; s < stems.size(); ++s)
-        for (std::size_t e = 0; e < endings.size(); ++e)
-            if (name == std::string(stems[s]) + endings[e])
-                return static_cast<int>(s * endings.size() + e);
+    static const std::array<const char*, 3> kStems{"cover", "folder", "front"};
+    static const std::array<const char*, 3> kEndings{".jpg", ".jpeg", ".png"};
+    for (std::size_t s = 0; s < kStems.size(); ++s)
+        for (std::size_t e = 0; e < kEndings.size(); ++e)
+            if (name == std::string(kStems[s]) + kEndings[e])
+                return static_cast<int>(s * kEndings.size() + e);
     return -1;
 }
 
@@ -100,7 +100,7 @@ QString Thumbnails::store(const QByteArray& picture)
     const auto fail = [&](const QString& reason) {
         qCWarning(libraryLog) << "No thumbnail for cover picture" << key << "-" << reason;
         const std::lock_guard lock(m_failures->mutex);
-        if (m_failures->keys.size() >= failuresKept)
+        if (m_failures->keys.size() >= kFailuresKept)
             m_failures->keys.clear();
         m_failures->keys.insert(key);
         return QString();
@@ -112,14 +112,14 @@ QString Thumbnails::store(const QByteArray& picture)
     buffer.setData(picture);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, format);
-    reader.setAllocationLimit(allocationLimitMb);
+    reader.setAllocationLimit(kAllocationLimitMb);
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
         return fail(QStringLiteral("its size cannot be read"));
-    if (size.width() > largestSide || size.height() > largestSide)
+    if (size.width() > kLargestSide || size.height() > kLargestSide)
         return fail(QStringLiteral("%1 x %2 pixels is too large").arg(size.width()).arg(size.height()));
-    if (size.width() > thumbnailSide || size.height() > thumbnailSide)
-        reader.setScaledSize(size.scaled(thumbnailSide, thumbnailSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    if (size.width() > kThumbnailSide || size.height() > kThumbnailSide)
+        reader.setScaledSize(size.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage image = reader.read();
     if (image.isNull())
         return fail(reader.errorString());

@@ -30,8 +30,8 @@ public:
             return;
         }
         m_length = static_cast<long>(std::min<off_t>(info.st_size, std::numeric_limits<long>::max()));
-        m_head = readAt(0, std::min(m_length, headSize));
-        m_tailStart = std::max(static_cast<long>(m_head.size()), m_length - tailSize);
+        m_head = readAt(0, std::min(m_length, kHeadSize));
+        m_tailStart = std::max(static_cast<long>(m_head.size()), m_length - kTailSize);
         m_tail = readAt(m_tailStart, m_length - m_tailStart);
     }
     ~FileBytes() override { close(); }
@@ -65,8 +65,8 @@ public:
     void truncate(long) override {}
 
 private:
-    static constexpr long headSize = 64 * 1024;
-    static constexpr long tailSize = 8 * 1024;
+    static constexpr long kHeadSize = 64 * 1024;
+    static constexpr long kTailSize = 8 * 1024;
 
     // A file that shrinks while read gives what is left.
     TagLib::ByteVector readAt(long at, long size) const
