@@ -1,5 +1,4 @@
 #pragma once
-
 #include "playback/media_player.h"
 #include "remote/socket.h"
 #include "server/dialogs.h"
@@ -13,7 +12,6 @@
 #include <stdexcept>
 
 namespace tallowcrest::testing {
-
 // Records what the server sends, one entry per SendData call.
 class FakeSocket : public ISocket {
 public:
@@ -49,7 +47,6 @@ public:
     std::vector<int> holds;
     std::function<void()> onSend;
 };
-
 // Records what it was asked and refuses the paths in `unplayable`.
 class FakePlayer : public IMediaPlayer {
 public:
@@ -87,7 +84,6 @@ public:
     std::set<std::string> unplayable;
     std::vector<std::string> calls;
 };
-
 // Records every message box instead of showing it.
 class RecordingMessageBox : public IMessageBox {
 public:
@@ -95,7 +91,6 @@ public:
     void show(const std::string& text, const std::string& title, MessageStyle) override { shown.push_back({text, title}); }
     std::vector<Shown> shown;
 };
-
 // Answers prompts from a script; throws when it runs out, so no loop hangs.
 class ScriptedPrompt : public IPrompt {
 public:
@@ -113,7 +108,6 @@ public:
     std::vector<std::string> asked;
     std::function<void()> onAsk;
 };
-
 // Logs each call as "add 'tip shown' icon" (icon: a picture came) and each system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
@@ -132,7 +126,6 @@ public:
     }
     std::vector<std::string> log;
 };
-
 // A single-click timer that fires only when the test calls tick().
 class FakeMenuTimer : public IMenuTimer {
 public:
@@ -143,15 +136,12 @@ public:
     int intervalMs = 0;
     bool active = false;
 };
-
 // Points this process's per-user settings at a fresh folder while it lives.
 class IsolatedSettings {
 public:
     IsolatedSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
     QString filePath() const { return m_dir.path() + "/TallowcrestServer/TallowcrestServer.conf"; }
-
 private:
     QTemporaryDir m_dir;
 };
-
 }  // namespace tallowcrest::testing

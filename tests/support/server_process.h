@@ -1,5 +1,4 @@
 #pragma once
-
 #include "support/spin.h"
 #include "support/wire_client.h"
 #include <QProcess>
@@ -12,7 +11,6 @@
 #include <map>
 
 namespace tallowcrest::testing {
-
 // The real server program as a user starts it: its own home and XDG folders, a settings file naming the media
 // folder and free ports, no display. Constructed once the port listens (after the splash); destroyed, it ends.
 class ServerProcess {
@@ -105,7 +103,6 @@ public:
     }
     // Resident memory in KiB, or -1 when the process is gone.
     long residentKiB() const { return status("VmRSS").empty() ? -1 : std::stol(status("VmRSS")); }
-
 private:
     std::string proc() const { return "/proc/" + std::to_string(m_pid); }
     // The TCP sockets of the server's network, IPv4 and IPv6, by inode: "tcp STATE :PORT".
@@ -135,11 +132,9 @@ private:
                 return line.substr(field.size() + 1);
         return {};
     }
-
     QTemporaryDir m_home;
     std::string m_startFailure;
     pid_t m_pid = -1;
     uint16_t m_port = 0;
 };
-
 }  // namespace tallowcrest::testing
