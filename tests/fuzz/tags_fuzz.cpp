@@ -8,7 +8,6 @@
 #include <fstream>
 
 using namespace tallowcrest;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Every bad picture would log a warning: they are what the fuzzer makes.
@@ -25,7 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             QFile::remove(thumbnails.fileOf(key));
     return 0;
 }
-
 #ifndef TALLOWCREST_LIBFUZZER
 // Replays the input files named.
 int main(int argc, char** argv)
