@@ -43,15 +43,6 @@ public:
                 return false;
         return bytes.empty();
     }
-    // What arrives until nothing more came for quietMs.
-    std::string receiveQuiet(int quietMs = 300)
-    {
-        std::string received;
-        for (QDeadlineTimer quiet(quietMs); !quiet.hasExpired() && !m_peerClosed;)
-            if (readSome(received))
-                quiet.setRemainingTime(quietMs);
-        return received;
-    }
     // What arrives until done holds for it, the peer closes or timeoutMs pass.
     std::string receiveUntil(const std::function<bool(const std::string&)>& done, int timeoutMs = 10000)
     {
