@@ -126,10 +126,8 @@ TEST_F(TagsTest, ThumbnailIsMadeOnceAt300PixelsNamedByItsPicture)
     EXPECT_EQ(thumbnails.store(MakeImage(600, 400, "JPG")), key);
     EXPECT_EQ(made(), first);
     const QString other = thumbnails.store(MakeImage(40, 600, "PNG"));
-    EXPECT_NE(other, key);
-    EXPECT_EQ(QImage(thumbnails.fileOf(other)).size(), QSize(20, 300));
-    EXPECT_EQ(thumbnails.fileOf(QString(32, u'0')), "");
-    EXPECT_EQ(thumbnails.fileOf("../" + key), "");
+    EXPECT_TRUE(other != key && QImage(thumbnails.fileOf(other)).size() == QSize(20, 300)) << other.toStdString();
+    EXPECT_EQ(thumbnails.fileOf(QString(32, u'0')) + thumbnails.fileOf("../" + key), "") << "unknown, and a path";
 }
 TEST_F(TagsTest, PicturesThatCannotBeReadGiveNoThumbnailAndOneWarningEach)
 {
