@@ -32,13 +32,7 @@ public:
     void hold(int ms) override { holds.push_back(ms); }
     std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
     // What the server sends in answer to block, as it arrives from the client.
-    std::string answer(const std::string& block)
-    {
-        sent.clear();
-        incoming = block;
-        emit dataArrival();
-        return allSent();
-    }
+    std::string answer(const std::string& block) { return sent.clear(), incoming = block, emit dataArrival(), allSent(); }
     int32_t localPort = 0;
     SocketState state = SocketState::Closed;
     long sendsBeforeFailure = -1;  // negative: never fails

@@ -2,7 +2,6 @@
 #include "support/spin.h"
 #include "support/wire_client.h"
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <signal.h>
 #include <algorithm>
@@ -18,17 +17,13 @@ public:
     explicit ServerProcess(const std::string& mediaFolder)
     {
         const QString home = m_home.path();
-        QDir(home).mkpath("config/TallowcrestServer");
-        QDir(home).mkdir("runtime");
+        QDir(home).mkpath("config/TallowcrestServer"), QDir(home).mkdir("runtime");
         QFile::setPermissions(home + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         uint16_t webPort = m_port = freePort();
         while (webPort == m_port)
             webPort = freePort();
-        QSettings settings(home + "/config/TallowcrestServer/TallowcrestServer.conf", QSettings::IniFormat);
-        settings.setValue("Settings/Dir", QString::fromStdString(mediaFolder));
-        settings.setValue("Settings/Port", m_port);
-        settings.setValue("Settings/WebPort", webPort);
-        settings.sync();
+        std::ofstream(home.toStdString() + "/config/TallowcrestServer/TallowcrestServer.conf")
+            << "[Settings]\nDir=" << mediaFolder << "\nPort=" << m_port << "\nWebPort=" << webPort << "\n";
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "SESSION_MANAGER"})
             environment.remove(name);
