@@ -14,13 +14,11 @@ using namespace tallowcrest;
 using namespace tallowcrest::testing;
 namespace fs = std::filesystem;
 namespace wire = tallowcrest::protocol;
-
 static void require(bool holds, const std::string& block, const char* broken)
 {
     if (!holds)
         std::fprintf(stderr, "request fuzz: %s; block: %.200s\n", broken, block.c_str()), std::abort();
 }
-
 // Plain files under media/, enough for a list of several pieces; an argument's leading "@" is root.
 struct TestTree {
     std::string root = fs::temp_directory_path() / "tallowcrest-fuzz.XXXXXX";
@@ -36,14 +34,12 @@ struct TestTree {
     }
     ~TestTree() { fs::remove_all(root); }
 };
-
 struct MemorySettings : ISettingsStore {
     using S = const std::string&;
     std::map<std::string, std::string> values;
     std::string read(S, S, S key, S none) override { return values.contains(key) ? values[key] : none; }
     void save(S, S, S key, S value) override { values[key] = value; }
 };
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const TestTree tree;
@@ -125,7 +121,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(socket.state == SocketState::Listening, "", "not listening again after the client left");
     return 0;
 }
-
 #ifndef TALLOWCREST_LIBFUZZER
 // Replays the input files named; a broken promise aborts.
 int main(int argc, char** argv)

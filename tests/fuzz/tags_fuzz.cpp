@@ -5,10 +5,8 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
-#include <fstream>
 
 using namespace tallowcrest;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Every bad picture would log a warning: they are what the fuzzer makes.
@@ -25,15 +23,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             QFile::remove(thumbnails.fileOf(key));
     return 0;
 }
-
 #ifndef TALLOWCREST_LIBFUZZER
-// Replays the input files named.
+#include "support/hostile_corpus.h"
+#include "support/tagged_mp3.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <filesystem>
+// With --seeds, writes the fuzzer's seeds into the folder named: the hostile files, a cover and a track holding it.
+// Else replays every file under the folders named.
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string input{std::istreambuf_iterator<char>(std::ifstream(argv[i], std::ios::binary).rdbuf()), {}};
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    if (argc == 3 && std::string_view(argv[1]) == "--seeds") {
+        const QCoreApplication app(argc, argv);
+        const QString dir = QFile::decodeName(argv[2]);
+        const QByteArray cover = MakeImage(40, 30, "JPG");
+        QDir().mkpath(dir), WriteFile(std::string(argv[2]) + "/cover.jpg", cover), WriteHostileCorpus(dir);
+        return MakeTaggedMp3(dir, "tagged-with-cover.mp3", {.title = "Covered"}, cover), 0;
     }
-    return argc > 1 ? 0 : 1;
+    int replayed = 0;
+    for (int i = 1; i < argc; ++i)
+        for (const auto& file : std::filesystem::recursive_directory_iterator(argv[i]))
+            if (file.is_regular_file()) {
+                const QByteArray input = ReadFile(file.path());
+                LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size()), ++replayed;
+            }
+    return replayed ? 0 : 1;
 }
 #endif

@@ -20,7 +20,6 @@ using namespace std::literals;
 using Lines = std::multiset<std::string>;
 using Rows = std::vector<std::string>;
 namespace fs = std::filesystem;
-
 // A fresh folder per test, removed by its bytes: QTemporaryDir cannot remove names not valid in the locale.
 class ScanTest : public ::testing::Test {
 protected:
@@ -51,7 +50,6 @@ protected:
     QTemporaryDir m_temp;
     const std::string m_root = m_temp.path().toStdString() + "/";
 };
-
 // Wide enough for the walk to be shared out between threads; each subtree ends the cycle through the link that leads
 // back to the top. The expected order is readdir's, which the test cannot choose.
 TEST_F(ScanTest, TracksAreAppendedInPreOrderWithEachSubtreeWhereItsFolderStands)
@@ -136,7 +134,6 @@ TEST(TrackText, AFolderGetsOneTrailingSeparator)
                                                  {"empty", "", "/"}})
         EXPECT_EQ(withTrailingSeparator(folder), expected) << name;
 }
-
 // Every change is checked by Qt's own model tester as it happens.
 class TrackListModelTest : public ::testing::Test {
 protected:
@@ -148,7 +145,6 @@ protected:
     QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
     std::vector<int> selections;
 };
-
 TEST_F(TrackListModelTest, EachCrLfEndsARowAndSoDoesTheEndOfTheText)
 {
     for (const auto& [name, text, rows] : std::initializer_list<std::tuple<const char*, std::string, Rows>>{
@@ -213,7 +209,6 @@ TEST_F(TrackListModelTest, EveryFillAndClearGivesANewVersion)
         EXPECT_TRUE(versions.insert(model.version()).second) << (text.empty() ? "clear" : text);
     }
 }
-
 // "a" (long name "the first"), "b", "c", "d" stored; "" is never stored.
 struct colFFilesTest : ::testing::Test {
     colFFilesTest()
@@ -229,7 +224,6 @@ struct colFFilesTest : ::testing::Test {
     }
     colFFiles files;
 };
-
 TEST_F(colFFilesTest, AddAnswersARecordHoldingOnlyItsKeyAndStoresItOnlyUnderANewKey)
 {
     const auto fresh = files.Add("e"), taken = files.Add("a");
@@ -252,6 +246,5 @@ TEST_F(colFFilesTest, DeletingByPositionOrKeyKeepsTheRestInOrderAndAnAddGoesLast
     files.Delete(2), files.Delete("d"), files.Add("b");
     EXPECT_EQ(std::pair(keys(), files.Item("b")), std::pair("acb"s, files.Item(3)));
 }
-
 }  // namespace
 }  // namespace tallowcrest

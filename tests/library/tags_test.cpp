@@ -17,14 +17,7 @@ namespace tallowcrest {
 namespace {
 using namespace Qt::Literals::StringLiterals;
 using Picture = TagLib::ID3v2::AttachedPictureFrame;
-
-QByteArray readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return QByteArray::fromStdString({std::istreambuf_iterator<char>(in), {}});
-}
 QByteArray apic(char type, const QByteArray& bytes) { return Id3Frame("APIC", "\0image/jpeg\0"_qba + type + '\0' + bytes, 3); }
-
 // Removed by its bytes: QTemporaryDir cannot remove names that are not UTF-8.
 class TagsTest : public ::testing::Test {
 protected:
@@ -33,7 +26,6 @@ protected:
     const QString m_dir = m_temp.path();
     const std::string m_root = m_temp.path().toStdString();
 };
-
 TEST_F(TagsTest, TagsOfEveryVersionAndEncodingReadAlike)
 {
     const TrackTags full{.title = "Dvořák Song", .artist = "Björk", .album = "Æther", .albumArtist = "Various",
@@ -41,9 +33,7 @@ TEST_F(TagsTest, TagsOfEveryVersionAndEncodingReadAlike)
     const TrackTags latin{.title = "Café", .artist = "Mötley", .album = "Été", .genre = "Rock", .trackNumber = 5, .year = 2001};
     const auto v1WithV2Title = [&](const QString& dir) {
         const std::string path = MakeTaggedMp3(dir, "a.mp3", latin, {}, {.version = 1});
-        const QByteArray bytes = Id3Tag(4, Id3Frame("TIT2", Latin1Body("New"))) + readAll(path);
-        std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-        return path;
+        return WriteFile(path, Id3Tag(4, Id3Frame("TIT2", Latin1Body("New"))) + ReadFile(path)), path;
     };
     const struct {
         const char* name;
@@ -78,25 +68,24 @@ TEST_F(TagsTest, TagsOfEveryVersionAndEncodingReadAlike)
         EXPECT_EQ(*tags, row.expected) << tags->title.toStdString() << " / " << tags->artist.toStdString();
     }
 }
-
 TEST_F(TagsTest, TheFrontCoverIsChosenElseTheFirstPicture)
 {
     const QByteArray jpeg = MakeImage(20, 10, "JPG");
-    const struct { const char* name; QByteArray head; QByteArray expected; } rows[] = {
-        {"frontCoverAfterAnother", Id3Tag(3, apic(0, "first") + apic(3, "front") + apic(4, "back")), "front"},
-        {"noFrontCover", Id3Tag(3, apic(0, "first") + apic(4, "back")), "first"},
-        {"none", Id3Tag(3, Id3Frame("TIT2", Latin1Body("T"), 3)), ""},
+    const auto head = [&](const char* name, const QByteArray& frames) {
+        return WriteMp3WithHead(m_dir, name, Id3Tag(3, frames));
+    };
+    const struct { const char* name; std::string path; QByteArray expected; } rows[] = {
+        {"frontCoverAfterAnother", head("a.mp3", apic(0, "first") + apic(3, "front") + apic(4, "back")), "front"},
+        {"noFrontCover", head("b.mp3", apic(0, "first") + apic(4, "back")), "first"},
+        {"none", head("c.mp3", Id3Frame("TIT2", Latin1Body("T"), 3)), ""},
+        {"anotherByTagLib", MakeTaggedMp3(m_dir, "d.mp3", {.title = "T"}, jpeg, {.pictureType = Picture::Other}), jpeg},
     };
     for (const auto& row : rows) {
         QByteArray cover = "stale";
-        EXPECT_TRUE(readTrackTags(WriteMp3WithHead(m_dir, "a.mp3", row.head), &cover)) << row.name;
+        EXPECT_TRUE(readTrackTags(row.path, &cover)) << row.name;
         EXPECT_EQ(cover, row.expected) << row.name;
     }
-    QByteArray cover;
-    readTrackTags(MakeTaggedMp3(m_dir, "b.mp3", {.title = "T"}, jpeg, {.pictureType = Picture::Other}), &cover);
-    EXPECT_EQ(cover, jpeg);
 }
-
 TEST_F(TagsTest, SearchTextFoldsCaseAccentsAndLettersWithoutADecomposition)
 {
     const std::pair<QString, QString> rows[] = {
@@ -108,7 +97,6 @@ TEST_F(TagsTest, SearchTextFoldsCaseAccentsAndLettersWithoutADecomposition)
     for (const auto& [text, expected] : rows)
         EXPECT_EQ(searchText(text), expected) << text.toStdString();
 }
-
 TEST_F(TagsTest, FolderCoverFileIsCoverThenFolderThenFrontInAnyCase)
 {
     const struct { const char* name; std::vector<std::string> files; std::string expected; } rows[] = {
@@ -126,7 +114,6 @@ TEST_F(TagsTest, FolderCoverFileIsCoverThenFolderThenFrontInAnyCase)
         EXPECT_EQ(folderCoverFile(folder), row.expected.empty() ? "" : folder + '/' + row.expected) << row.name;
     }
 }
-
 TEST_F(TagsTest, ThumbnailIsMadeOnceAt300PixelsNamedByItsPicture)
 {
     Thumbnails thumbnails(m_dir + "/thumbs");
@@ -134,18 +121,14 @@ TEST_F(TagsTest, ThumbnailIsMadeOnceAt300PixelsNamedByItsPicture)
     ASSERT_TRUE(Thumbnails::isKey(key)) << key.toStdString();
     const std::string file = thumbnails.fileOf(key).toStdString();
     EXPECT_EQ(QImage(QString::fromStdString(file)).size(), QSize(300, 200));
-    struct stat before {}, after {};
-    stat(file.c_str(), &before);
+    const auto made = [&] { struct stat s {}; return stat(file.c_str(), &s), std::pair(s.st_ino, s.st_mtim.tv_nsec); };
+    const auto first = made();
     EXPECT_EQ(thumbnails.store(MakeImage(600, 400, "JPG")), key);
-    stat(file.c_str(), &after);
-    EXPECT_EQ(std::tie(before.st_ino, before.st_mtim.tv_nsec), std::tie(after.st_ino, after.st_mtim.tv_nsec));
+    EXPECT_EQ(made(), first);
     const QString other = thumbnails.store(MakeImage(40, 600, "PNG"));
-    EXPECT_NE(other, key);
-    EXPECT_EQ(QImage(thumbnails.fileOf(other)).size(), QSize(20, 300));
-    EXPECT_EQ(thumbnails.fileOf(QString(32, u'0')), "");
-    EXPECT_EQ(thumbnails.fileOf("../" + key), "");
+    EXPECT_TRUE(other != key && QImage(thumbnails.fileOf(other)).size() == QSize(20, 300)) << other.toStdString();
+    EXPECT_EQ(thumbnails.fileOf(QString(32, u'0')) + thumbnails.fileOf("../" + key), "") << "unknown, and a path";
 }
-
 TEST_F(TagsTest, PicturesThatCannotBeReadGiveNoThumbnailAndOneWarningEach)
 {
     Thumbnails thumbnails(m_dir);
@@ -160,7 +143,6 @@ TEST_F(TagsTest, PicturesThatCannotBeReadGiveNoThumbnailAndOneWarningEach)
     EXPECT_EQ(log.warnings("tallowcrest.library").size(), std::size(rows));
     EXPECT_EQ(QDir(m_dir).entryList(QDir::Files), QStringList());
 }
-
 TEST_F(TagsTest, EveryHostileFileGetsAnAnswerAndAVanishedOneNone)
 {
     const std::map<std::string, std::optional<QString>> titles{
@@ -170,18 +152,17 @@ TEST_F(TagsTest, EveryHostileFileGetsAnAnswerAndAVanishedOneNone)
         const std::string name = path.substr(path.rfind('/') + 1);
         QByteArray cover, coverFromBytes;
         const std::optional<TrackTags> tags = readTrackTags(path, &cover);
-        EXPECT_EQ(readTrackTagsFromBytes(readAll(path), &coverFromBytes), tags) << name;
+        EXPECT_EQ(readTrackTagsFromBytes(ReadFile(path), &coverFromBytes), tags) << name;
         EXPECT_EQ(coverFromBytes, cover) << name;
         if (titles.contains(name))
             EXPECT_EQ(tags ? std::optional(tags->title) : std::nullopt, titles.at(name)) << name;
         const std::string folderCover = folderCoverFile(path.substr(0, path.rfind('/')));
         if (!folderCover.empty())
-            EXPECT_EQ(Thumbnails(m_dir + "/thumbs").store(readAll(folderCover)), "") << folderCover;
+            EXPECT_EQ(Thumbnails(m_dir + "/thumbs").store(ReadFile(folderCover)), "") << folderCover;
     }
     const std::string gone = MakeTaggedMp3(m_dir, "gone.mp3", {.title = "T"});
     std::filesystem::remove(gone);
     EXPECT_EQ(readTrackTags(gone), std::nullopt);
 }
-
 }  // namespace
 }  // namespace tallowcrest

@@ -204,6 +204,5 @@ TEST_F(GstPlayerTest, APlayerGoesWithoutWaitingForItsHungPipeline)
     }
     EXPECT_EQ(std::pair(hang->hung.load(), hang->outlasted.load()), std::pair(1, 0));
 }
-
 }  // namespace
 }  // namespace tallowcrest

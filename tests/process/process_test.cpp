@@ -8,9 +8,7 @@
 
 namespace tallowcrest::testing {
 namespace {
-
 using Step = std::pair<std::string, std::string>;  // a request and its whole reply
-
 // The real server program on 30 s tracks on three levels (none ends while a test runs, so the server never speaks
 // unasked), a file that is no track, and copies under long names that make unread lists more than the buffers hold.
 struct ServerProgram : ::testing::Test {
@@ -38,7 +36,6 @@ struct ServerProgram : ::testing::Test {
 };
 using Soak = ServerProgram;
 using Garbage = ServerProgram;
-
 // One session: every reply exactly, then nothing more before the server closes behind the client's end of writing.
 // A cut session leaves once the last reply has begun as expected: with a reset (1) or a close (2).
 std::string session(uint16_t port, const std::vector<Step>& steps, int cut = 0)
@@ -61,7 +58,6 @@ std::string session(uint16_t port, const std::vector<Step>& steps, int cut = 0)
     const std::string after = client.receiveUntil([](const std::string&) { return false; }, 30000);
     return after.empty() && client.peerClosed() ? "" : "then \"" + after.substr(0, 100) + "\" and no close";
 }
-
 // The items of a that b lacks, one a line; both sorted.
 std::string listed(const std::vector<std::string>& a, const std::vector<std::string>& b = {})
 {
@@ -71,7 +67,6 @@ std::string listed(const std::vector<std::string>& a, const std::vector<std::str
         return text + "\n  " + item;
     });
 }
-
 TEST_F(Soak, ThousandsOfSessionsAreAnsweredExactlyAndLeaveNothingBehind)
 {
     constexpr int kWarmUp = 100, kSessions = 5000;
@@ -102,7 +97,6 @@ TEST_F(Soak, ThousandsOfSessionsAreAnsweredExactlyAndLeaveNothingBehind)
     // A kilobyte kept per session would pass this bound well before the end.
     EXPECT_TRUE(SpinUntil([&] { return server->residentKiB() <= resident + 4096; }, 20000)) << resident << " KiB";
 }
-
 TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
 {
     // The first open loads the player's plugins once; the bound is on what comes after.
@@ -153,6 +147,5 @@ TEST_F(Garbage, HostileClientsGetNoCrashNoHangAndTheServerKeepsServing)
     }
     EXPECT_TRUE(SpinUntil([&] { return server->residentKiB() <= resident + 8192; }, 20000)) << "memory not given back";
 }
-
 }  // namespace
 }  // namespace tallowcrest::testing

@@ -29,11 +29,12 @@ protected:
         ASSERT_TRUE(m_client.connect(m_port)) << std::strerror(errno);
         ASSERT_TRUE(SpinUntil([&] { return m_server->winsock.State() == SocketState::Connected; }));
     }
-    // The reply to block: as long as the one expected, or what comes before a quiet time when none is.
+    // The reply to block: as long as the one expected, or what comes in a while when none is.
     std::string ask(const std::string& block, const std::string& expected)
     {
         m_client.send(block);
-        return expected.empty() ? m_client.receiveQuiet() : m_client.receive(expected.size());
+        return expected.empty() ? m_client.receiveUntil([](const std::string& got) { return !got.empty(); }, 300)
+                                : m_client.receive(expected.size());
     }
     std::string library() const { return m_work.path().toStdString() + "/library"; }
     QTemporaryDir m_work;

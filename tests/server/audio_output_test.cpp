@@ -2,12 +2,10 @@
 #include "server/audio_output.h"
 #include "server/qt_settings_store.h"
 #include "support/fakes.h"
-
 #include <gtest/gtest.h>
 
 namespace tallowcrest::testing {
 namespace {
-
 // What GStreamer itself makes of each stored description.
 TEST(AudioOutput, AStoredSinkIsUsedAndOneThatCannotBeIsReportedOnceForTheDefault)
 {
@@ -26,6 +24,5 @@ TEST(AudioOutput, AStoredSinkIsUsedAndOneThatCannotBeIsReportedOnceForTheDefault
         EXPECT_EQ(titles, row.reported ? std::vector<std::string>{"Error"} : std::vector<std::string>{}) << row.name;
     }
 }
-
 }  // namespace
 }  // namespace tallowcrest::testing

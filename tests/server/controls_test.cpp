@@ -1,11 +1,9 @@
 // The rules every hand at the machine goes through, once, and what plays after a track ends or fails.
 #include "library/track_scan.h"
-#include "shell/player_strip.h"
 #include "support/fake_server.h"
 #include "support/log_capture.h"
 #include "server/replay_gain.h"
 #include <QCoreApplication>
-#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <cmath>
@@ -157,16 +155,6 @@ TEST_F(ControlsTest, ShuffleSwitchedAtTheMachineIsAnnouncedOnlyWhenItChanges)
     server.winsock.sent.clear();
     server.controls().setShuffle(true);
     EXPECT_EQ(server.winsock.allSent(), "") << "switched on again";
-}
-TEST_F(ControlsTest, ThePlayerStripsPlayIsEnabledOnlyWithATrackLoaded)
-{
-    PlayerStrip strip(server.controls(), server.nowPlaying());
-    auto* button = strip.findChild<QToolButton*>(QString(), Qt::FindDirectChildrenOnly);
-    for (const State& state : {kNothingLoaded, kStates[2]}) {
-        enter(state);
-        emit server.media.stateChanged();
-        EXPECT_EQ(button->isEnabled(), *state.file != '\0') << state.name;
-    }
 }
 class PlayThroughTest : public ControlsTest {
 protected:

@@ -47,6 +47,5 @@ TEST(PhoneDialog, NewCodeLocksOutEveryPhonePairedBeforeAndTheServerGoesOn)
     EXPECT_TRUE(!server.messageBox.shown.empty() && server.messageBox.shown.back().title == "Error");
     EXPECT_EQ(status(token()), "HTTP/1.1 200");
 }
-
 }  // namespace
 }  // namespace tallowcrest::testing

@@ -16,6 +16,5 @@ TEST(Splash, GoesOnAKeyThatTypesACharacterAndStaysOnOneThatTypesNone)
         EXPECT_EQ(splash.isVisible(), !row.goes) << row.name;
     }
 }
-
 }  // namespace
 }  // namespace tallowcrest::testing

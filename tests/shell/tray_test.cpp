@@ -128,6 +128,5 @@ TEST(QtTrayShell, EachActivationStandsForThePressAndReleaseOfItsButton)
           {"double", Reason::DoubleClick, {515, 514}}, {"middle", Reason::MiddleClick, {}}})
         EXPECT_EQ(QtTrayShell::mouseCodes(reason), codes) << name;
 }
-
 }  // namespace
 }  // namespace tallowcrest::testing

@@ -1,5 +1,4 @@
 #pragma once
-
 #include "library/library_index.h"
 #include "library/track_list_model.h"
 #include "server/controls.h"
@@ -11,7 +10,6 @@
 #include <QDir>
 
 namespace tallowcrest::testing {
-
 // Asks for a server whose lists are indexed, in a cache folder under its work folder.
 struct WithIndex { bool on = true; };
 // The window's logic as the start-up builds it, without the window: fake dialogs, a settings file of its own, and
@@ -57,7 +55,6 @@ struct AssembledServer {
     std::unique_ptr<LibraryIndex> index;
     ServerController controller;
 };
-
 // Over the shared fakes.
 struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
     using AssembledServer::AssembledServer;
@@ -79,5 +76,4 @@ struct FakeServer : AssembledServer<FakeSocket, FakePlayer> {
     std::string path(const QString& relative) const { return work.filePath(relative).toStdString(); }
     void connectClient() { winsock.state = SocketState::Connected; }
 };
-
 }  // namespace tallowcrest::testing

@@ -1,5 +1,4 @@
 #pragma once
-
 #include "playback/media_player.h"
 #include "remote/socket.h"
 #include "server/dialogs.h"
@@ -13,7 +12,6 @@
 #include <stdexcept>
 
 namespace tallowcrest::testing {
-
 // Records what the server sends, one entry per SendData call.
 class FakeSocket : public ISocket {
 public:
@@ -34,13 +32,7 @@ public:
     void hold(int ms) override { holds.push_back(ms); }
     std::string allSent() const { return std::accumulate(sent.begin(), sent.end(), std::string()); }
     // What the server sends in answer to block, as it arrives from the client.
-    std::string answer(const std::string& block)
-    {
-        sent.clear();
-        incoming = block;
-        emit dataArrival();
-        return allSent();
-    }
+    std::string answer(const std::string& block) { return sent.clear(), incoming = block, emit dataArrival(), allSent(); }
     int32_t localPort = 0;
     SocketState state = SocketState::Closed;
     long sendsBeforeFailure = -1;  // negative: never fails
@@ -49,7 +41,6 @@ public:
     std::vector<int> holds;
     std::function<void()> onSend;
 };
-
 // Records what it was asked and refuses the paths in `unplayable`.
 class FakePlayer : public IMediaPlayer {
 public:
@@ -87,7 +78,6 @@ public:
     std::set<std::string> unplayable;
     std::vector<std::string> calls;
 };
-
 // Records every message box instead of showing it.
 class RecordingMessageBox : public IMessageBox {
 public:
@@ -95,7 +85,6 @@ public:
     void show(const std::string& text, const std::string& title, MessageStyle) override { shown.push_back({text, title}); }
     std::vector<Shown> shown;
 };
-
 // Answers prompts from a script; throws when it runs out, so no loop hangs.
 class ScriptedPrompt : public IPrompt {
 public:
@@ -113,7 +102,6 @@ public:
     std::vector<std::string> asked;
     std::function<void()> onAsk;
 };
-
 // Logs each call as "add 'tip shown' icon" (icon: a picture came) and each system menu as "menu of NAME at X,Y".
 class FakeTrayShell : public ITrayShell {
 public:
@@ -132,7 +120,6 @@ public:
     }
     std::vector<std::string> log;
 };
-
 // A single-click timer that fires only when the test calls tick().
 class FakeMenuTimer : public IMenuTimer {
 public:
@@ -143,15 +130,12 @@ public:
     int intervalMs = 0;
     bool active = false;
 };
-
 // Points this process's per-user settings at a fresh folder while it lives.
 class IsolatedSettings {
 public:
     IsolatedSettings() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path()); }
     QString filePath() const { return m_dir.path() + "/TallowcrestServer/TallowcrestServer.conf"; }
-
 private:
     QTemporaryDir m_dir;
 };
-
 }  // namespace tallowcrest::testing

@@ -1,12 +1,10 @@
 #pragma once
-
 #include <QByteArray>
 #include <QString>
 #include <string>
 #include <vector>
 
 namespace tallowcrest {
-
 // ID3v2 bytes made by hand, for what TagLib will not write. A frame of version 2 has a three-letter id; version 4
 // sizes are sync-safe. A tag's claimed size, when given, replaces the true one.
 QByteArray Id3Frame(const char* id, const QByteArray& body, int version = 4);
@@ -21,5 +19,7 @@ std::string WriteMp3WithHead(const QString& dir, const std::string& name, const 
 // Files that have broken tag readers, in dir: the tracks' paths. Two album folders beside them hold a cover.jpg
 // that is no picture and a cover.png whose header claims 100,000 x 100,000 pixels. Some names are not UTF-8.
 std::vector<std::string> WriteHostileCorpus(const QString& dir);
-
+// A file's bytes, and bytes written over one.
+QByteArray ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const QByteArray& bytes);
 }  // namespace tallowcrest

@@ -1,17 +1,14 @@
 #pragma once
-
 #include <QMutex>
 #include <QString>
 #include <atomic>
 #include <vector>
 
 namespace tallowcrest {
-
 // Records what any thread logs (as far as the categories let it through) while it lives, in place of the handler.
 class LogCapture {
 public:
     struct Message { QString category; QtMsgType type; QString text; };
-
     LogCapture() : m_previous((s_current = this, qInstallMessageHandler(&record))) {}
     ~LogCapture() { qInstallMessageHandler(m_previous), s_current = nullptr; }
     // Warnings and worse in category.
@@ -24,18 +21,15 @@ public:
         });
         return found;
     }
-
 private:
     static void record(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
         const QMutexLocker lock(&s_current.load()->m_mutex);
         s_current.load()->m_messages.push_back({QString::fromUtf8(context.category), type, text});
     }
-
     static inline std::atomic<LogCapture*> s_current = nullptr;
     QtMessageHandler m_previous;
     mutable QMutex m_mutex;
     std::vector<Message> m_messages;
 };
-
 }  // namespace tallowcrest

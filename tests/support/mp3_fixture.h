@@ -1,5 +1,4 @@
 #pragma once
-
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -9,7 +8,6 @@
 #include <string>
 
 namespace tallowcrest {
-
 // Writes a real MP3 (440 Hz, stereo, 44.1 kHz; each length encoded once by sox and lame) to dir/name, name being raw
 // file-system bytes; returns its path or throws saying why. Names that are not UTF-8 are for the test to remove.
 inline std::string MakeMp3(const QString& dir, const std::string& name, double seconds = 1.0)
@@ -33,5 +31,4 @@ inline std::string MakeMp3(const QString& dir, const std::string& name, double s
     std::filesystem::copy_file(QFile::encodeName(mp3).toStdString(), target, std::filesystem::copy_options::overwrite_existing);
     return target;
 }
-
 }  // namespace tallowcrest

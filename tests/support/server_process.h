@@ -1,9 +1,7 @@
 #pragma once
-
 #include "support/spin.h"
 #include "support/wire_client.h"
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <signal.h>
 #include <algorithm>
@@ -12,7 +10,6 @@
 #include <map>
 
 namespace tallowcrest::testing {
-
 // The real server program as a user starts it: its own home and XDG folders, a settings file naming the media
 // folder and free ports, no display. Constructed once the port listens (after the splash); destroyed, it ends.
 class ServerProcess {
@@ -20,17 +17,13 @@ public:
     explicit ServerProcess(const std::string& mediaFolder)
     {
         const QString home = m_home.path();
-        QDir(home).mkpath("config/TallowcrestServer");
-        QDir(home).mkdir("runtime");
+        QDir(home).mkpath("config/TallowcrestServer"), QDir(home).mkdir("runtime");
         QFile::setPermissions(home + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         uint16_t webPort = m_port = freePort();
         while (webPort == m_port)
             webPort = freePort();
-        QSettings settings(home + "/config/TallowcrestServer/TallowcrestServer.conf", QSettings::IniFormat);
-        settings.setValue("Settings/Dir", QString::fromStdString(mediaFolder));
-        settings.setValue("Settings/Port", m_port);
-        settings.setValue("Settings/WebPort", webPort);
-        settings.sync();
+        std::ofstream(home.toStdString() + "/config/TallowcrestServer/TallowcrestServer.conf")
+            << "[Settings]\nDir=" << mediaFolder << "\nPort=" << m_port << "\nWebPort=" << webPort << "\n";
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "SESSION_MANAGER"})
             environment.remove(name);
@@ -105,7 +98,6 @@ public:
     }
     // Resident memory in KiB, or -1 when the process is gone.
     long residentKiB() const { return status("VmRSS").empty() ? -1 : std::stol(status("VmRSS")); }
-
 private:
     std::string proc() const { return "/proc/" + std::to_string(m_pid); }
     // The TCP sockets of the server's network, IPv4 and IPv6, by inode: "tcp STATE :PORT".
@@ -135,11 +127,9 @@ private:
                 return line.substr(field.size() + 1);
         return {};
     }
-
     QTemporaryDir m_home;
     std::string m_startFailure;
     pid_t m_pid = -1;
     uint16_t m_port = 0;
 };
-
 }  // namespace tallowcrest::testing

@@ -1,12 +1,10 @@
 #pragma once
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
 #include <functional>
 
 namespace tallowcrest {
-
 // Runs Qt events until done() holds or timeoutMs pass; returns done().
 inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 10000)
 {
@@ -14,7 +12,6 @@ inline bool SpinUntil(const std::function<bool()>& done, int timeoutMs = 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
 }
-
 // Waits without running Qt events until done() holds or timeoutMs pass; returns done().
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
 {
@@ -22,7 +19,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
         QThread::msleep(1);
     return done();
 }
-
 // Runs Qt events until those posted before the call have run.
 inline void SpinPosted()
 {
@@ -30,5 +26,4 @@ inline void SpinPosted()
     QMetaObject::invokeMethod(QCoreApplication::instance(), [&done] { done = true; }, Qt::QueuedConnection);
     SpinUntil([&] { return done; });
 }
-
 }  // namespace tallowcrest

@@ -1,5 +1,4 @@
 #pragma once
-
 #include "library/track_tags.h"
 #include "support/mp3_fixture.h"
 #include <QBuffer>
@@ -12,7 +11,6 @@
 #include <map>
 
 namespace tallowcrest {
-
 // How MakeTaggedMp3 writes: ID3v2.4 (4), ID3v2.3 (3) or ID3v1 alone (1); the text encoding of every ID3v2 text frame;
 // the cover's picture type; raw text frames written after (and over) those made from the tags, e.g. {"TRCK", "3/12"}.
 struct TagWriting {
@@ -21,9 +19,7 @@ struct TagWriting {
     TagLib::ID3v2::AttachedPictureFrame::Type pictureType = TagLib::ID3v2::AttachedPictureFrame::FrontCover;
     std::map<std::string, QString> frames;
 };
-
 inline TagLib::String ToTagLib(const QString& text) { return TagLib::String(text.toStdWString()); }
-
 // A real MP3 (MakeMp3) with tags written by TagLib; a non-empty cover becomes an APIC frame. Returns the path.
 inline std::string MakeTaggedMp3(const QString& dir, const std::string& name, const TrackTags& tags,
                                  const QByteArray& cover = {}, const TagWriting& how = {}, double seconds = 1.0)
@@ -32,12 +28,8 @@ inline std::string MakeTaggedMp3(const QString& dir, const std::string& name, co
     TagLib::MPEG::File file(path.c_str(), false);
     if (how.version == 1) {
         TagLib::ID3v1::Tag* tag = file.ID3v1Tag(true);
-        tag->setTitle(ToTagLib(tags.title));
-        tag->setArtist(ToTagLib(tags.artist));
-        tag->setAlbum(ToTagLib(tags.album));
-        tag->setGenre(ToTagLib(tags.genre));
-        tag->setTrack(tags.trackNumber);
-        tag->setYear(tags.year);
+        tag->setTitle(ToTagLib(tags.title)), tag->setArtist(ToTagLib(tags.artist)), tag->setAlbum(ToTagLib(tags.album));
+        tag->setGenre(ToTagLib(tags.genre)), tag->setTrack(tags.trackNumber), tag->setYear(tags.year);
         if (!file.save(TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers))
             throw std::runtime_error("MakeTaggedMp3: cannot save " + path);
         return path;
@@ -68,7 +60,6 @@ inline std::string MakeTaggedMp3(const QString& dir, const std::string& name, co
         throw std::runtime_error("MakeTaggedMp3: cannot save " + path);
     return path;
 }
-
 // An encoded picture of w x h pixels in format ("JPG", "PNG"), its colours made from its size.
 inline QByteArray MakeImage(int w, int h, const char* format)
 {
@@ -80,5 +71,4 @@ inline QByteArray MakeImage(int w, int h, const char* format)
     image.save(&buffer, format);
     return bytes;
 }
-
 }  // namespace tallowcrest

@@ -1,5 +1,4 @@
 #pragma once
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTcpServer>
@@ -15,7 +14,6 @@
 #include <string>
 
 namespace tallowcrest::testing {
-
 // A plain POSIX TCP client for the protocol, byte for byte. Every wait runs Qt's events too: the server may live here.
 class WireClient {
 public:
@@ -45,15 +43,6 @@ public:
                 return false;
         return bytes.empty();
     }
-    // What arrives until nothing more came for quietMs.
-    std::string receiveQuiet(int quietMs = 300)
-    {
-        std::string received;
-        for (QDeadlineTimer quiet(quietMs); !quiet.hasExpired() && !m_peerClosed;)
-            if (readSome(received))
-                quiet.setRemainingTime(quietMs);
-        return received;
-    }
     // What arrives until done holds for it, the peer closes or timeoutMs pass.
     std::string receiveUntil(const std::function<bool(const std::string&)>& done, int timeoutMs = 10000)
     {
@@ -74,7 +63,6 @@ public:
     void close() { m_fd >= 0 ? void(::close(std::exchange(m_fd, -1))) : void(); }
     void shutdownWrite() { m_fd >= 0 ? void(::shutdown(m_fd, SHUT_WR)) : void(); }
     bool peerClosed() const { return m_peerClosed; }
-
 private:
     static constexpr int kStepMs = 5;
     static void runEvents() { QCoreApplication::instance() ? QCoreApplication::processEvents(QEventLoop::AllEvents, kStepMs) : void(); }
@@ -89,11 +77,9 @@ private:
         m_peerClosed |= got == 0 || (got < 0 && errno != EINTR);
         return got > 0 && (into.append(chunk, static_cast<std::size_t>(got)), true);
     }
-
     int m_fd = -1;
     bool m_peerClosed = false;
 };
-
 // A free port below the range outgoing connections take theirs from (one of those can linger in TIME_WAIT).
 inline uint16_t freePort()
 {
@@ -104,5 +90,4 @@ inline uint16_t freePort()
         if (const auto port = static_cast<uint16_t>(pick(random)); QTcpServer().listen(QHostAddress::AnyIPv4, port))
             return port;
 }
-
 }  // namespace tallowcrest::testing
