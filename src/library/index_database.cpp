@@ -226,10 +226,8 @@ void IndexDatabase::remove(std::int64_t id)
     m_delete.bind(1, id).run();
 }
 
-void IndexDatabase::settle(bool merge)
+void IndexDatabase::settle()
 {
-    if (merge)
-        m_db->exec("INSERT INTO words(words) VALUES('optimize'); INSERT INTO pieces(pieces) VALUES('optimize')");
     m_db->exec("PRAGMA wal_checkpoint(TRUNCATE)");
     sqlite3_db_release_memory(m_db->handle());
 }

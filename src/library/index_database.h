@@ -61,9 +61,10 @@ public:
     // Inserts the record, or replaces the track of the same id when `known`.
     void put(const TrackRecord& record, bool known);
     void remove(std::int64_t id);
-    // After a pass: merges the search tables when much was written, folds the
-    // log into the file and lets go of cached pages.
-    void settle(bool merge);
+    // After a pass: folds the log into the file and lets go of cached pages.
+    // The search tables merge their segments when a level holds 16: merging
+    // everything after a large pass costs more than it saves searches.
+    void settle();
 
 private:
     explicit IndexDatabase(std::unique_ptr<SqliteConnection> db);

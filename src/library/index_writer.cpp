@@ -31,8 +31,6 @@ constexpr std::size_t kBatch = 2000;
 constexpr std::size_t kWindow = 1024;
 // The readers are woken for room in the ring this often, not for every slot.
 constexpr std::size_t kWakeEvery = 64;
-// Writing this many tracks in one pass merges the search tables afterwards.
-constexpr std::size_t kMergeAfter = 1000;
 constexpr qint64 kMaxCoverFileBytes = 64 << 20;
 
 struct FileStat {
@@ -338,7 +336,6 @@ void IndexWriter::pass(List list)
         });
     }
 
-    bool failed = false;
     std::unordered_map<QString, std::int64_t> artIds;
     std::vector<std::pair<std::size_t, std::int64_t>> batch;
     auto lastNews = std::chrono::steady_clock::now();
@@ -384,7 +381,6 @@ void IndexWriter::pass(List list)
     } catch (const SqliteError& failure) {
         qCWarning(libraryLog).noquote() << "the library index stopped writing -" << failure.what();
         m_db->rollback();
-        failed = true;
     }
     {
         const std::lock_guard lock(mutex);
@@ -400,12 +396,11 @@ void IndexWriter::pass(List list)
         if (idOfRow[row] >= 0)
             rowOfId[std::size_t(idOfRow[row])] = std::int32_t(row);
     }
-    const bool merge = !failed && todo.size() + gone.size() >= kMergeAfter;
     // Nothing of the pass stays in memory once it has ended.
     const auto drop = [](auto& held) { std::decay_t<decltype(held)>().swap(held); };
     drop(rows), drop(list.paths), drop(todo), drop(gone), drop(idOfRow);
     try {
-        m_db->settle(merge);
+        m_db->settle();
     } catch (const SqliteError& failure) {
         qCWarning(libraryLog).noquote() << "the library index could not be tidied -" << failure.what();
     }
