@@ -70,7 +70,7 @@ cat <<EOF
 | search, $(grouped "$(field "queries")") substrings of 1 to 40 characters of titles, artists, albums and file names, limit 50: p99 | $(field "search p99 ms") ms | median $(field "search median ms") ms, slowest $(field "search max ms") ms; $(field "short queries") of 1-2 characters: median $(field "short search median ms") ms | — | ≤ 10 ms |
 | database after the first index (library.sqlite + -wal), per track | $(field "bytes per track") B | $(calc %.0f "$(field "database bytes") / 1048576") MiB in all | — | ≤ 600 B |
 | memory peak during the first index (VmHWM less VmRSS before) | +$(mib "$(field "peak during first index kb") - $before_kb") MiB | VmRSS before: $(mib "$before_kb") MiB (the list and this program) | — | ≤ 64 MiB |
-| memory after the first index (VmRSS) | $(mib "$(field "rss after first index kb")") MiB | before: $(mib "$before_kb") MiB | +$(mib "$(field "rss after first index kb") - $before_kb") MiB | server at rest ≤ 60 MiB |
+| memory after the first index (VmRSS) | $(mib "$(field "rss after first index kb")") MiB | before: $(mib "$before_kb") MiB | $(calc %+.0f "($(field "rss after first index kb") - $before_kb) / 1024") MiB | server at rest ≤ 60 MiB |
 
 - Search queries are drawn with a fixed seed; on average a query finds $(grouped "$(field "mean total")") tracks.
 EOF
