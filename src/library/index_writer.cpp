@@ -283,7 +283,8 @@ void IndexWriter::pass(List list)
                 listed[std::size_t(at - known.begin())] = true, match = &*at;
             const FileStat& file = stats[row];
             if (file.error != 0) {
-                warnSkipped(rows[row], QString::fromLocal8Bit(std::strerror(file.error)));
+                warnSkipped(rows[row], file.error == EINVAL ? QStringLiteral("not a plain file")
+                                                            : QString::fromLocal8Bit(std::strerror(file.error)));
                 if (match && isGone(file.error))
                     gone.push_back(match->id);
                 ++m_done;
