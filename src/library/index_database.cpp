@@ -18,11 +18,13 @@ constexpr const char* kSchema = R"(
 CREATE TABLE tracks(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, size INTEGER, mtime INTEGER, title TEXT,
   artist TEXT, album TEXT, album_artist TEXT, genre TEXT, track_no INTEGER, disc_no INTEGER, year INTEGER,
   length_ms INTEGER, art INTEGER, path BLOB);
-CREATE INDEX tracks_by_key ON tracks(key);
+CREATE INDEX tracks_by_key ON tracks(key, size, mtime);
 CREATE TABLE art(id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE);
 CREATE VIRTUAL TABLE words USING fts5(text, content='', columnsize=0, detail=full,
   tokenize='trigram case_sensitive 1');
 CREATE VIRTUAL TABLE pieces USING fts5(text, content='', columnsize=0, detail=none, tokenize='ascii');
+INSERT INTO words(words, rank) VALUES('automerge', 0);
+INSERT INTO pieces(pieces, rank) VALUES('automerge', 0);
 )";
 
 std::unique_ptr<SqliteConnection> openChecked(const std::string& file, std::int64_t maxBytes)
@@ -43,6 +45,51 @@ void removeIndexFiles(const std::string& file)
 {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         std::remove((file + suffix).c_str());
+}
+
+// A query's one phrase, every row of it found inside SQLite rather than by a
+// step of the statement per row. Called for the first row only.
+void phraseRows(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context* context, int, sqlite3_value**)
+{
+    const int code = api->xQueryPhrase(fts, 0, api->xUserData(fts), [](const Fts5ExtensionApi* api, Fts5Context* fts,
+                                                                         void* search) {
+        (*static_cast<IndexReader::Search*>(search)->found)(api->xRowid(fts));
+        return SQLITE_OK;
+    });
+    if (code != SQLITE_OK)
+        sqlite3_result_error_code(context, code);
+}
+
+// A row whose phrase i lies offsets[i] after phrase 0: the query's trigrams
+// at every third place (and its last) spell the whole query.
+void rowAtOffsets(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context*, int, sqlite3_value**)
+{
+    auto* search = static_cast<IndexReader::Search*>(api->xUserData(fts));
+    const int phrases = api->xPhraseCount(fts);
+    Fts5PhraseIter first;
+    int column = 0;
+    int start = 0;
+    for (api->xPhraseFirst(fts, 0, &first, &column, &start); start >= 0; api->xPhraseNext(fts, &first, &column, &start)) {
+        bool all = true;
+        for (int phrase = 1; phrase < phrases && all; ++phrase) {
+            const int wanted = start + search->offsets[std::size_t(phrase)];
+            Fts5PhraseIter at;
+            int place = 0;
+            api->xPhraseFirst(fts, phrase, &at, &column, &place);
+            while (place >= 0 && place < wanted)
+                api->xPhraseNext(fts, &at, &column, &place);
+            all = place == wanted;
+        }
+        if (all) {
+            (*search->found)(api->xRowid(fts));
+            return;
+        }
+    }
+}
+
+QString quoted(const QString& phrase)
+{
+    return u'"' + QString(phrase).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
 TrackTags tagsOf(const SqliteStatement& row, int from)
@@ -87,9 +134,14 @@ std::unique_ptr<IndexDatabase> IndexDatabase::open(const QString& cacheFolder, s
 IndexDatabase::IndexDatabase(std::unique_ptr<SqliteConnection> db)
     : m_db(std::move(db))
 {
-    m_insert = m_db->prepare("INSERT OR REPLACE INTO tracks(id, key, size, mtime, title, artist, album, album_artist, "
-                             "genre, track_no, disc_no, year, length_ms, art, path) "
+    // No OR REPLACE: a statement that may undo itself makes the search tables write out what they hold so far,
+    // a segment per track.
+    m_insert = m_db->prepare("INSERT INTO tracks(id, key, size, mtime, title, artist, album, album_artist, genre, "
+                             "track_no, disc_no, year, length_ms, art, path) "
                              "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
+    m_update = m_db->prepare("UPDATE tracks SET key = ?2, size = ?3, mtime = ?4, title = ?5, artist = ?6, album = ?7, "
+                             "album_artist = ?8, genre = ?9, track_no = ?10, disc_no = ?11, year = ?12, "
+                             "length_ms = ?13, art = ?14, path = ?15 WHERE id = ?1");
     m_old = m_db->prepare("SELECT title, artist, album, album_artist, path FROM tracks WHERE id = ?");
     m_delete = m_db->prepare("DELETE FROM tracks WHERE id = ?");
     m_words = m_db->prepare("INSERT INTO words(rowid, text) VALUES(?, ?)");
@@ -104,8 +156,8 @@ IndexDatabase::IndexDatabase(std::unique_ptr<SqliteConnection> db)
 std::vector<TrackStamp> IndexDatabase::stamps()
 {
     std::vector<TrackStamp> stamps;
-    stamps.reserve(std::size_t(m_db->number("SELECT count(*) FROM tracks")));
-    SqliteStatement all = m_db->prepare("SELECT key, id, size, mtime FROM tracks");
+    // From the index alone, which holds all four.
+    SqliteStatement all = m_db->prepare("SELECT key, id, size, mtime FROM tracks ORDER BY key");
     while (all.step())
         stamps.push_back({all.integer(0), all.integer(1), all.integer(2), all.integer(3)});
     std::sort(stamps.begin(), stamps.end());
@@ -159,13 +211,13 @@ void IndexDatabase::put(const TrackRecord& record, bool known)
     if (known)
         forgetSearchText(id);
     const TrackTags& tags = record.tags;
-    m_insert.bind(1, id).bind(2, record.stamp.key).bind(3, record.stamp.size).bind(4, record.stamp.mtime);
-    m_insert.bind(5, tags.title).bind(6, tags.artist).bind(7, tags.album).bind(8, tags.albumArtist).bind(9, tags.genre);
-    m_insert.bind(10, tags.trackNumber).bind(11, tags.discNumber).bind(12, tags.year).bind(13, tags.lengthMs);
-    (record.artId ? m_insert.bind(14, record.artId) : m_insert.bindNull(14)).bindBlob(15, record.path).run();
-    const QString text = indexText(tags, record.path);
-    m_words.bind(1, id).bind(2, text).run();
-    m_pieces.bind(1, id).bind(2, shortPieceWords(text)).run();
+    SqliteStatement& row = known ? m_update : m_insert;
+    row.bind(1, id).bind(2, record.stamp.key).bind(3, record.stamp.size).bind(4, record.stamp.mtime);
+    row.bind(5, tags.title).bind(6, tags.artist).bind(7, tags.album).bind(8, tags.albumArtist).bind(9, tags.genre);
+    row.bind(10, tags.trackNumber).bind(11, tags.discNumber).bind(12, tags.year).bind(13, tags.lengthMs);
+    (record.artId ? row.bind(14, record.artId) : row.bindNull(14)).bindBlob(15, record.path).run();
+    m_words.bind(1, id).bind(2, record.text).run();
+    m_pieces.bind(1, id).bind(2, record.pieces).run();
 }
 
 void IndexDatabase::remove(std::int64_t id)
@@ -174,10 +226,8 @@ void IndexDatabase::remove(std::int64_t id)
     m_delete.bind(1, id).run();
 }
 
-void IndexDatabase::settle(bool merge)
+void IndexDatabase::settle()
 {
-    if (merge)
-        m_db->exec("INSERT INTO words(words) VALUES('optimize'); INSERT INTO pieces(pieces) VALUES('optimize')");
     m_db->exec("PRAGMA wal_checkpoint(TRUNCATE)");
     sqlite3_db_release_memory(m_db->handle());
 }
@@ -186,10 +236,22 @@ IndexReader::IndexReader(const std::string& file)
     : m_db(file)
 {
     m_db.exec("PRAGMA query_only=1; PRAGMA cache_size=-1024");
+    fts5_api* fts5 = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db.handle(), "SELECT fts5(?1)", -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_pointer(statement, 1, static_cast<void*>(&fts5), "fts5_api_ptr", nullptr);
+        sqlite3_step(statement);
+    }
+    sqlite3_finalize(statement);
+    if (!fts5)
+        throw SqliteError(SQLITE_ERROR, "this SQLite has no full-text search");
+    fts5->xCreateFunction(fts5, "phrase_rows", m_search.get(), phraseRows, nullptr);
+    fts5->xCreateFunction(fts5, "row_at_offsets", m_search.get(), rowAtOffsets, nullptr);
+    m_phraseRows = m_db.prepare("SELECT phrase_rows(words) FROM words WHERE words MATCH ? LIMIT 1");
+    m_pieceRows = m_db.prepare("SELECT phrase_rows(pieces) FROM pieces WHERE pieces MATCH ? LIMIT 1");
+    m_rowsAtOffsets = m_db.prepare("SELECT row_at_offsets(words) FROM words WHERE words MATCH ?");
     m_details = m_db.prepare("SELECT path, title, artist, album, album_artist, genre, track_no, disc_no, year, "
                              "length_ms, (SELECT key FROM art WHERE art.id = tracks.art) FROM tracks WHERE key = ?");
-    m_words = m_db.prepare("SELECT rowid FROM words WHERE words MATCH ?");
-    m_pieces = m_db.prepare("SELECT rowid FROM pieces WHERE pieces MATCH ?");
     m_all = m_db.prepare("SELECT id FROM tracks");
 }
 
@@ -209,14 +271,28 @@ void IndexReader::forEachMatch(const QString& folded, const std::function<void(s
 {
     if (folded.contains(QChar(kFieldEnd)))
         return;
-    const int length = characterCount(folded);
-    SqliteStatement& query = length == 0 ? m_all : length <= 2 ? m_pieces : m_words;
-    if (length > 2)
-        query.bind(1, u'"' + QString(folded).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"');
+    const QList<uint> codes = folded.toUcs4();
+    const auto length = int(codes.size());
+    m_search->found = &found;
+    m_search->offsets.clear();
+    QString match;
+    for (int at = 0; length > 3 && at < length - 2; at = std::min(at + 3, length - 3)) {
+        m_search->offsets.push_back(at);
+        match += (match.isEmpty() ? QString() : QStringLiteral(" AND ")) + quoted(QString::fromUcs4(reinterpret_cast<const char32_t*>(codes.data()) + at, 3));
+        if (at == length - 3)
+            break;
+    }
+    SqliteStatement& query = length == 0 ? m_all : length <= 2 ? m_pieceRows : length == 3 ? m_phraseRows : m_rowsAtOffsets;
+    if (length > 3)
+        query.bind(1, match);
+    else if (length == 3)
+        query.bind(1, quoted(folded));
     else if (length > 0)
         query.bind(1, shortPieceWord(folded));
-    while (query.step())
-        found(query.integer(0));
+    while (query.step()) {
+        if (length == 0)
+            found(query.integer(0));
+    }
 }
 
 }  // namespace tallowcrest

@@ -36,6 +36,9 @@ struct TrackRecord {
     std::string_view path;
     TrackTags tags;
     std::int64_t artId = 0;  // 0 for none
+    // indexText() and shortPieceWords() of it, made by whoever read the tags.
+    QString text;
+    QString pieces;
 };
 
 // The writing side of the index file; used by one thread only.
@@ -58,9 +61,10 @@ public:
     // Inserts the record, or replaces the track of the same id when `known`.
     void put(const TrackRecord& record, bool known);
     void remove(std::int64_t id);
-    // After a pass: merges the search tables when much was written, folds the
-    // log into the file and lets go of cached pages.
-    void settle(bool merge);
+    // After a pass: folds the log into the file and lets go of cached pages.
+    // The search tables merge their segments when a level holds 16: merging
+    // everything after a large pass costs more than it saves searches.
+    void settle();
 
 private:
     explicit IndexDatabase(std::unique_ptr<SqliteConnection> db);
@@ -68,7 +72,7 @@ private:
     void forgetSearchText(std::int64_t id);
 
     std::unique_ptr<SqliteConnection> m_db;
-    SqliteStatement m_insert, m_old, m_delete, m_words, m_pieces, m_forgetWords, m_forgetPieces, m_path, m_art,
+    SqliteStatement m_insert, m_update, m_old, m_delete, m_words, m_pieces, m_forgetWords, m_forgetPieces, m_path, m_art,
         m_artId;
 };
 
@@ -87,9 +91,17 @@ public:
     // folded query.
     void forEachMatch(const QString& folded, const std::function<void(std::int64_t)>& found);
 
+    // What the search functions registered with SQLite work with.
+    struct Search {
+        const std::function<void(std::int64_t)>* found = nullptr;
+        // Where each phrase of the query lies after the first one.
+        std::vector<int> offsets;
+    };
+
 private:
     SqliteConnection m_db;
-    SqliteStatement m_details, m_words, m_pieces, m_all;
+    std::unique_ptr<Search> m_search = std::make_unique<Search>();
+    SqliteStatement m_details, m_phraseRows, m_pieceRows, m_rowsAtOffsets, m_all;
 };
 
 }  // namespace tallowcrest

@@ -2,12 +2,14 @@
 
 #include "library/cover_art.h"
 #include "library/index_database.h"
+#include "library/index_text.h"
 #include "library/library_log.h"
 #include "library/thread_priority.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <unordered_map>
 
@@ -23,11 +26,11 @@ namespace tallowcrest {
 namespace {
 
 constexpr int kReaders = 2;
-constexpr std::size_t kBatch = 500;
+constexpr std::size_t kBatch = 2000;
 // How far the readers may run ahead of the writer.
 constexpr std::size_t kWindow = 1024;
-// Writing this many tracks in one pass merges the search tables afterwards.
-constexpr std::size_t kMergeAfter = 1000;
+// The readers are woken for room in the ring this often, not for every slot.
+constexpr std::size_t kWakeEvery = 64;
 constexpr qint64 kMaxCoverFileBytes = 64 << 20;
 
 struct FileStat {
@@ -36,15 +39,44 @@ struct FileStat {
     int error = 0;  // errno, or EINVAL for what is not a plain file
 };
 
-FileStat statFile(const char* path)
+FileStat statFile(int folder, const char* path)
 {
     struct stat info {};
-    if (::stat(path, &info) != 0)
+    if (::fstatat(folder, path, &info, 0) != 0)
         return {0, 0, errno};
     if (!S_ISREG(info.st_mode))
         return {0, 0, EINVAL};
     return {info.st_size, std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec, 0};
 }
+
+// Files of the same folder follow each other in the list: each is looked up
+// by name in its open folder, not by its whole path.
+class FolderStat {
+public:
+    ~FolderStat() { closeFolder(); }
+    FileStat operator()(std::string_view path)
+    {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view folder = path.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
+        if (folder != m_name) {
+            closeFolder();
+            m_name = folder;
+            m_fd = folder.empty() ? -1 : ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+        // The view's text is followed by a NUL in the list.
+        return m_fd >= 0 ? statFile(m_fd, path.data() + folder.size()) : statFile(AT_FDCWD, path.data());
+    }
+
+private:
+    void closeFolder()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    std::string m_name;
+    int m_fd = -1;
+};
 
 bool isGone(int error)
 {
@@ -57,25 +89,34 @@ void warnSkipped(std::string_view path, const QString& why)
                                     << QDebug::toString(QByteArray(path.data(), qsizetype(path.size()))) << "-" << why;
 }
 
-// Runs work(i) for every i below count on kReaders threads, until cancelled.
-void shareOut(std::size_t count, bool idle, const std::atomic<bool>& cancel, const std::function<void(std::size_t)>& work)
+// Stats every row on kReaders threads, each taking runs of rows, until cancelled.
+std::vector<FileStat> statAll(const std::vector<std::string_view>& rows, bool idle, const std::atomic<bool>& cancel)
 {
+    constexpr std::size_t kRun = 256;
+    std::vector<FileStat> stats(rows.size());
     std::atomic<std::size_t> next = 0;
     std::vector<std::jthread> threads;
     for (int reader = 0; reader < kReaders; ++reader) {
         threads.emplace_back([&] {
             if (idle)
                 makeThisThreadIdle();
-            for (std::size_t i; !cancel && (i = next++) < count;)
-                work(i);
+            FolderStat stat;
+            for (std::size_t from; !cancel && (from = next.fetch_add(kRun)) < rows.size();) {
+                for (std::size_t row = from; row < std::min(from + kRun, rows.size()); ++row)
+                    stats[row] = stat(rows[row]);
+            }
         });
     }
+    threads.clear();
+    return stats;
 }
 
 // A track's tags and cover as read by a helper thread.
 struct ReadTrack {
     TrackTags tags;
     QString artKey;
+    QString text;
+    QString pieces;
 };
 
 // Reads tags and covers; folder covers are looked for once per folder.
@@ -86,17 +127,22 @@ public:
     ReadTrack read(const std::string& path)
     {
         QByteArray cover;
+        QString artKey;
         std::optional<TrackTags> tags = readTrackTags(path, &cover);
         if (!tags) {
             warnSkipped(path, QStringLiteral("no MPEG audio could be read"));
-            return {};
+            tags.emplace();
+        } else {
+            // Thumbnails says itself when a picture cannot be read.
+            artKey = m_thumbnails.store(cover);
+            cover.clear();
+            if (artKey.isEmpty())
+                artKey = folderCover(path.substr(0, path.rfind('/') + 1));
         }
-        // Thumbnails says itself when a picture cannot be read.
-        QString artKey = m_thumbnails.store(cover);
-        cover.clear();
-        if (artKey.isEmpty())
-            artKey = folderCover(path.substr(0, path.rfind('/') + 1));
-        return {*std::move(tags), artKey};
+        // The search text is made here, off the writer's thread.
+        QString text = indexText(*tags, path);
+        QString pieces = shortPieceWords(text);
+        return {*std::move(tags), artKey, std::move(text), std::move(pieces)};
     }
 
 private:
@@ -160,6 +206,10 @@ void IndexWriter::update(std::uint64_t generation, std::string paths)
 
 void IndexWriter::run()
 {
+    // Fixed thresholds: otherwise glibc raises them after the first large
+    // picture is freed, and what a pass frees stays with the process.
+    ::mallopt(M_MMAP_THRESHOLD, 2 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 2 << 20);
     if (m_options.idlePriority)
         makeThisThreadIdle();
     if (!openIndex()) {
@@ -174,10 +224,11 @@ void IndexWriter::run()
             m_wake.wait(lock, [this] { return m_stop || m_next; });
             if (m_stop)
                 return;
-            list = *std::exchange(m_next, std::nullopt);
+            list = std::move(*m_next);
+            m_next.reset();
             m_cancel = false;
         }
-        pass(list);
+        pass(std::move(list));
     }
 }
 
@@ -198,15 +249,15 @@ bool IndexWriter::openIndex()
     }
 }
 
-void IndexWriter::pass(const List& list)
+void IndexWriter::pass(List list)
 {
     // Views into the list, each followed by its NUL.
     std::vector<std::string_view> rows;
     for (std::size_t start = 0, end; (end = list.paths.find('\0', start)) != std::string::npos; start = end + 1)
         rows.emplace_back(list.paths.data() + start, end - start);
     const bool idle = m_options.idlePriority;
-    std::vector<FileStat> stats(rows.size());
-    shareOut(rows.size(), idle, m_cancel, [&](std::size_t row) { stats[row] = statFile(rows[row].data()); });
+    // The helpers stat the files while this thread reads what the index knows of them.
+    auto statting = std::async(std::launch::async, [&] { return statAll(rows, idle, m_cancel); });
 
     struct Work {
         std::size_t row;
@@ -219,17 +270,21 @@ void IndexWriter::pass(const List& list)
     std::int64_t nextId = 0;
     try {
         const std::vector<TrackStamp> known = m_db->stamps();
-        std::vector<bool> listed(known.size());
         nextId = m_db->nextId();
+        std::vector<std::int64_t> keys(rows.size());
+        std::transform(rows.begin(), rows.end(), keys.begin(), pathKey);
+        const std::vector<FileStat> stats = statting.get();
+        std::vector<bool> listed(known.size());
         for (std::size_t row = 0; row < rows.size() && !m_cancel; ++row) {
-            const std::int64_t key = pathKey(rows[row]);
+            const std::int64_t key = keys[row];
             const TrackStamp* match = nullptr;
             for (auto at = std::lower_bound(known.begin(), known.end(), TrackStamp {key, INT64_MIN});
                  at != known.end() && at->key == key; ++at)
                 listed[std::size_t(at - known.begin())] = true, match = &*at;
             const FileStat& file = stats[row];
             if (file.error != 0) {
-                warnSkipped(rows[row], QString::fromLocal8Bit(std::strerror(file.error)));
+                warnSkipped(rows[row], file.error == EINVAL ? QStringLiteral("not a plain file")
+                                                            : QString::fromLocal8Bit(std::strerror(file.error)));
                 if (match && isGone(file.error))
                     gone.push_back(match->id);
                 ++m_done;
@@ -241,7 +296,7 @@ void IndexWriter::pass(const List& list)
             }
         }
         for (std::size_t at = 0; at < known.size() && !m_cancel; ++at) {
-            if (!listed[at] && isGone(statFile(m_db->pathOf(known[at].id).c_str()).error))
+            if (!listed[at] && isGone(statFile(AT_FDCWD, m_db->pathOf(known[at].id).c_str()).error))
                 gone.push_back(known[at].id);
         }
     } catch (const SqliteError& failure) {
@@ -282,7 +337,6 @@ void IndexWriter::pass(const List& list)
         });
     }
 
-    bool failed = false;
     std::unordered_map<QString, std::int64_t> artIds;
     std::vector<std::pair<std::size_t, std::int64_t>> batch;
     auto lastNews = std::chrono::steady_clock::now();
@@ -309,14 +363,15 @@ void IndexWriter::pass(const List& list)
                 track = *std::exchange(ring[at % ring.size()], std::nullopt);
                 written = at + 1;
             }
-            writtenCv.notify_all();
+            if (written % kWakeEvery == 0)
+                writtenCv.notify_all();
             std::int64_t artId = 0;
             if (!track.artKey.isEmpty()) {
                 auto [known, added] = artIds.try_emplace(track.artKey, 0);
                 artId = added ? (known->second = m_db->artId(track.artKey)) : known->second;
             }
             const Work& work = todo[at];
-            m_db->put({work.stamp, rows[work.row], track.tags, artId}, work.known);
+            m_db->put({work.stamp, rows[work.row], track.tags, artId, track.text, track.pieces}, work.known);
             batch.emplace_back(work.row, work.stamp.id);
             if (batch.size() == kBatch) {
                 commit();
@@ -327,7 +382,6 @@ void IndexWriter::pass(const List& list)
     } catch (const SqliteError& failure) {
         qCWarning(libraryLog).noquote() << "the library index stopped writing -" << failure.what();
         m_db->rollback();
-        failed = true;
     }
     {
         const std::lock_guard lock(mutex);
@@ -343,9 +397,11 @@ void IndexWriter::pass(const List& list)
         if (idOfRow[row] >= 0)
             rowOfId[std::size_t(idOfRow[row])] = std::int32_t(row);
     }
-    std::vector<std::string_view>().swap(rows);
+    // Nothing of the pass stays in memory once it has ended.
+    const auto drop = [](auto& held) { std::decay_t<decltype(held)>().swap(held); };
+    drop(rows), drop(list.paths), drop(todo), drop(gone), drop(idOfRow);
     try {
-        m_db->settle(!failed && todo.size() + gone.size() >= kMergeAfter);
+        m_db->settle();
     } catch (const SqliteError& failure) {
         qCWarning(libraryLog).noquote() << "the library index could not be tidied -" << failure.what();
     }

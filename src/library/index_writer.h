@@ -53,7 +53,7 @@ private:
     };
     void run();
     bool openIndex();
-    void pass(const List& list);
+    void pass(List list);
 
     const QString m_cacheFolder;
     const std::string m_file;

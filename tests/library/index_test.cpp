@@ -1,5 +1,6 @@
 // The library index on real tagged files: details, covers, incremental passes, search and recovery.
 #include "library/library_index.h"
+#include "support/hostile_corpus.h"
 #include "support/log_capture.h"
 #include "support/spin.h"
 #include "support/tagged_mp3.h"
@@ -123,7 +124,7 @@ TEST_F(IndexTest, SearchFindsFoldedTextInsideEveryFieldInListOrder)
     const struct { const char* name; QString query; Rows rows; } table[] = {
         {"accents", "dvorak", {0}}, {"case", "ROYKSOPP", {1}}, {"ö", "bjork", {2}}, {"album artist", "lemmy", {3}},
         {"inside a word", "omogen", {2}}, {"one character", "j", {2}}, {"two characters", "ep", {1}}, {"Greek", "ω", {3}},
-        {"digits of file names", "7", {7}}, {"a space", "y ", {1, 3}}, {"nothing", "zzz", {}}, {"no match across fields", "akda", {}},
+        {"digits of file names", "7", {7}}, {"a space", "y ", {1, 3}}, {"nothing", "zzz", {}}, {"no match across fields", "akda", {}}, {"pieces apart", "sladan", {}},
         {"file name alone", "wanderer", {4}}, {"quotes", "\"ep", {}}, {"empty", "", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}};
     for (const auto& row : table) {
         const SearchPage page = m_index->search(row.query, 0, 20);
@@ -165,6 +166,22 @@ TEST_F(IndexTest, AnUnusableIndexIsRebuiltOrDoneWithoutInOneLogLine)
         EXPECT_EQ(index->available(), row.cache.isEmpty()) << row.name;
         EXPECT_EQ(index->search("kept", 0, 1).total, row.kept ? 1 : row.cache.isEmpty() ? 0 : -1) << row.name;
     }
+}
+
+TEST_F(IndexTest, AHostileFolderIsIndexedWithEachUnreadableFileLoggedOnce)
+{
+    std::vector<std::string> paths = WriteHostileCorpus(m_media.path());
+    paths.push_back(track("good.mp3", tagged("Good")));
+    const LogCapture log;
+    index(paths);
+    const auto warnings = log.warnings("tallowcrest.library");
+    for (const std::string& path : paths) {
+        const QString shown = QDebug::toString(QByteArray::fromStdString(path));
+        EXPECT_EQ(std::ranges::count_if(warnings, [&](const auto& warning) { return warning.text.contains(shown); }),
+                  readTrackTags(path) ? 0 : 1) << path;
+        EXPECT_TRUE(m_index->details(path)) << path;
+    }
+    EXPECT_EQ(m_index->search("good", 0, 5).rows, Rows{int(paths.size()) - 1});
 }
 
 }  // namespace
