@@ -12,15 +12,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <filesystem>
+#include <fstream>
 
 namespace tallowcrest {
 namespace {
 using Rows = std::vector<int>;
-TrackTags tagged(const QString& title, const QString& artist = {}, const QString& album = {}, const QString& albumArtist = {})
+TrackTags tagged(QString title, QString artist = {}, QString album = {}, QString albumArtist = {})
 {
-    TrackTags tags;
-    tags.title = title, tags.artist = artist, tags.album = album, tags.albumArtist = albumArtist;
-    return tags;
+    return {std::move(title), std::move(artist), std::move(album), std::move(albumArtist), {}, 0, 0, 0, 0};
 }
 
 class IndexTest : public ::testing::Test {
@@ -58,9 +57,7 @@ TEST_F(IndexTest, DetailsGiveTheTagsAndTheEmbeddedFrontCoverElseTheFolderCover)
     const std::string front = track("a.mp3", tags, MakeImage(640, 480, "PNG")),
                       other = track("b.mp3", tags, MakeImage(20, 20, "PNG"), back), bare = track("Sub/c.mp3", {}),
                       none = track("Sub/d.mp3", tagged("", "Someone"));
-    QFile cover(m_media.filePath("Sub/Front.JPEG"));
-    ASSERT_TRUE(cover.open(QIODevice::WriteOnly) && cover.write(MakeImage(30, 40, "JPG")) > 0);
-    cover.close();
+    std::ofstream(m_media.filePath("Sub/Front.JPEG").toStdString(), std::ios::binary) << MakeImage(30, 40, "JPG").toStdString();
     index({front, other, bare, none, m_media.filePath("gone.mp3").toStdString()});
     const auto details = m_index->details(front);
     ASSERT_TRUE(details);
@@ -81,13 +78,14 @@ TEST_F(IndexTest, DetailsGiveTheTagsAndTheEmbeddedFrontCoverElseTheFolderCover)
 
 TEST_F(IndexTest, APassReadsOnlyFilesWhoseSizeOrTimeChangedAndDropsThoseGone)
 {
-    const std::string touched = track("a.mp3", tagged("Old A")), kept = track("b.mp3", tagged("Old B")), resized = track("c.mp3", tagged("Old C")),
-                      gone = track("d.mp3", tagged("Old D"));
+    const std::string touched = track("a.mp3", tagged("Old A")), kept = track("b.mp3", tagged("Old B")),
+                      resized = track("c.mp3", tagged("Old C")), gone = track("d.mp3", tagged("Old D"));
     index({touched, kept, resized, gone});
     struct stat before {};
     ASSERT_EQ(::stat(kept.c_str(), &before), 0);
     track("a.mp3", tagged("New A")), track("b.mp3", tagged("New B")), track("c.mp3", tagged("New C longer"));
-    const timespec old[2] = {before.st_atim, before.st_mtim}, later[2] = {{before.st_mtim.tv_sec + 10, 0}, {before.st_mtim.tv_sec + 10, 0}};
+    const time_t soon = before.st_mtim.tv_sec + 10;
+    const timespec old[2] = {before.st_atim, before.st_mtim}, later[2] = {{soon, 0}, {soon, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, kept.c_str(), old, 0) + ::utimensat(AT_FDCWD, touched.c_str(), later, 0)
                   + ::utimensat(AT_FDCWD, resized.c_str(), old, 0), 0);
     ASSERT_EQ(std::filesystem::file_size(kept), std::size_t(before.st_size));
@@ -115,17 +113,18 @@ TEST_F(IndexTest, ARestartedIndexAnswersFromTheFileBeforeAnyList)
 TEST_F(IndexTest, SearchFindsFoldedTextInsideEveryFieldInListOrder)
 {
     std::vector<std::string> paths = {
-        track("1.mp3", tagged("Slavonic Dance", "Antonín Dvořák", "Dances")), track("2.mp3", tagged("Eple", "Röyksopp", "Melody A.M.")),
-        track("3.mp3", tagged("Jóga", "Björk", "Homogenic")), track("4.mp3", tagged("Ace of Spades", "Motörhead", "", "Lemmy Ω")),
-        track("Wanderer Fantasy.mp3", {})};
+        track("1.mp3", tagged("Slavonic Dance", "Antonín Dvořák", "Dances")),
+        track("2.mp3", tagged("Eple", "Röyksopp", "Melody A.M.")), track("3.mp3", tagged("Jóga", "Björk", "Homogenic")),
+        track("4.mp3", tagged("Ace of Spades", "Motörhead", "", "Lemmy Ω")), track("Wanderer Fantasy.mp3", {})};
     for (int n = 5; n < 10; ++n)
         paths.push_back(track(std::to_string(n) + ".mp3", tagged("Filler " + QString::number(n), "Nobody")));
     index(paths);
     const struct { const char* name; QString query; Rows rows; } table[] = {
         {"accents", "dvorak", {0}}, {"case", "ROYKSOPP", {1}}, {"ö", "bjork", {2}}, {"album artist", "lemmy", {3}},
         {"inside a word", "omogen", {2}}, {"one character", "j", {2}}, {"two characters", "ep", {1}}, {"Greek", "ω", {3}},
-        {"digits of file names", "7", {7}}, {"a space", "y ", {1, 3}}, {"nothing", "zzz", {}}, {"no match across fields", "akda", {}}, {"pieces apart", "sladan", {}},
-        {"file name alone", "wanderer", {4}}, {"quotes", "\"ep", {}}, {"empty", "", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}};
+        {"digits of file names", "7", {7}}, {"a space", "y ", {1, 3}}, {"nothing", "zzz", {}}, {"pieces apart", "sladan", {}},
+        {"no match across fields", "akda", {}}, {"file name alone", "wanderer", {4}}, {"quotes", "\"ep", {}},
+        {"empty", "", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}};
     for (const auto& row : table) {
         const SearchPage page = m_index->search(row.query, 0, 20);
         EXPECT_EQ(page.rows, row.rows) << row.name;
@@ -151,11 +150,12 @@ TEST_F(IndexTest, AnUnusableIndexIsRebuiltOrDoneWithoutInOneLogLine)
         ASSERT_TRUE(database.open(QIODevice::ReadWrite) && database.seek(at) && database.write(bytes) == bytes.size());
     };
     m_index.reset();
-    const struct { const char* name; std::function<void()> prepare; LibraryIndexOptions options; QString cache; bool kept; } table[] = {
+    const struct { const char* name; std::function<void()> prepare; LibraryIndexOptions options; QString cache; bool kept; }
+        table[] = {
         {"garbage", [&] { overwrite(0, QByteArray(5000, 'x')); }, {}, {}, true},
         {"another version", [&] { index({path}, open().get()), overwrite(60, QByteArray("\0\0\0\x63", 4)); }, {}, {}, true},
         {"a cache folder that cannot be made", [] {}, {}, m_media.filePath("a.mp3/cache"), false},
-        {"a full disk", [&] { QFile::remove(file), track("a.mp3", tagged(QString(30000, 'k'))); }, {.maxDatabaseBytes = 65536}, {}, false}};
+        {"a full disk", [&] { QFile::remove(file), track("a.mp3", tagged(QString(30000, 'k'))); }, {65536, true}, {}, false}};
     for (const auto& row : table) {
         row.prepare();
         const LogCapture log;
