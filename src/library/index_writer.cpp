@@ -229,6 +229,9 @@ void IndexWriter::run()
             m_cancel = false;
         }
         pass(std::move(list));
+        // Only now is everything the pass held freed, the readers' folder
+        // covers among it, so the pages can go back to the system.
+        ::malloc_trim(0);
     }
 }
 
@@ -405,7 +408,6 @@ void IndexWriter::pass(List list)
     } catch (const SqliteError& failure) {
         qCWarning(libraryLog).noquote() << "the library index could not be tidied -" << failure.what();
     }
-    ::malloc_trim(0);
     m_listener.ended(list.generation, std::move(rowOfId));
 }
 
